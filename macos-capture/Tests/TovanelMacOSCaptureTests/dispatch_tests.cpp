@@ -1,0 +1,247 @@
+// The portable dispatch: serial order, independent queues, timers whose first tick is
+// immediate, cancellation, and the main queue run by the main run loop.
+#include "platform/portable/dispatch.h"
+#include "sim/dispatch.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <future>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace tovanel::platform::portable {
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+TEST(SerialQueue, RunsJobsOneAtATimeInSubmissionOrder) {
+    PortableDispatch dispatch;
+    auto queue = dispatch.makeSerialQueue("tovanel.test.order");
+    std::vector<int> order;
+    std::atomic<int> running{0};
+    std::atomic<int> mostAtOnce{0};
+    for (int i = 0; i < 2000; ++i) {
+        queue->async([&, i] {
+            const int now = ++running;
+            mostAtOnce = std::max(mostAtOnce.load(), now);
+            order.push_back(i); // unguarded on purpose: serial jobs need no lock
+            if (i % 500 == 0) {
+                std::this_thread::sleep_for(1ms);
+            }
+            --running;
+        });
+    }
+    sim::drain(*queue);
+    ASSERT_EQ(order.size(), 2000u);
+    for (int i = 0; i < 2000; ++i) {
+        ASSERT_EQ(order[i], i);
+    }
+    EXPECT_EQ(mostAtOnce.load(), 1);
+}
+
+TEST(SerialQueue, KeepsEachProducersOrderWhenSeveralSubmitAtOnce) {
+    PortableDispatch dispatch;
+    auto queue = dispatch.makeSerialQueue("tovanel.test.producers");
+    constexpr int kProducers = 4;
+    constexpr int kJobs = 1000;
+    std::vector<std::vector<int>> seen(kProducers);
+    std::vector<std::thread> producers;
+    for (int p = 0; p < kProducers; ++p) {
+        producers.emplace_back([&, p] {
+            for (int i = 0; i < kJobs; ++i) {
+                queue->async([&, p, i] { seen[p].push_back(i); });
+            }
+        });
+    }
+    for (auto& producer : producers) {
+        producer.join();
+    }
+    sim::drain(*queue);
+    for (int p = 0; p < kProducers; ++p) {
+        ASSERT_EQ(seen[p].size(), static_cast<std::size_t>(kJobs));
+        EXPECT_TRUE(std::is_sorted(seen[p].begin(), seen[p].end()));
+    }
+}
+
+TEST(SerialQueue, KnowsWhetherItIsRunningTheCurrentJob) {
+    PortableDispatch dispatch;
+    auto first = dispatch.makeSerialQueue("tovanel.test.first");
+    auto second = dispatch.makeSerialQueue("tovanel.test.second");
+    EXPECT_EQ(first->label(), "tovanel.test.first");
+    EXPECT_FALSE(first->isCurrent());
+    std::promise<std::pair<bool, bool>> answer;
+    first->async([&] { answer.set_value({first->isCurrent(), second->isCurrent()}); });
+    EXPECT_EQ(answer.get_future().get(), std::make_pair(true, false));
+}
+
+TEST(SerialQueue, QueuesRunIndependently) {
+    PortableDispatch dispatch;
+    auto blocked = dispatch.makeSerialQueue("tovanel.test.blocked");
+    auto free = dispatch.makeSerialQueue("tovanel.test.free");
+    std::promise<void> release;
+    blocked->async([future = release.get_future().share()] { future.wait(); });
+    std::promise<void> ran;
+    free->async([&] { ran.set_value(); });
+    EXPECT_EQ(ran.get_future().wait_for(5s), std::future_status::ready);
+    release.set_value();
+    sim::drain(*blocked);
+}
+
+TEST(SerialQueue, RunsWhatWasSubmittedBeforeItIsReleased) {
+    PortableDispatch dispatch;
+    std::atomic<int> ran{0};
+    {
+        auto queue = dispatch.makeSerialQueue("tovanel.test.release");
+        for (int i = 0; i < 100; ++i) {
+            queue->async([&] {
+                std::this_thread::sleep_for(10us);
+                ++ran;
+            });
+        }
+    }
+    EXPECT_EQ(ran.load(), 100);
+}
+
+TEST(SerialQueue, MayBeReleasedByOneOfItsOwnJobs) {
+    PortableDispatch dispatch;
+    auto queue = dispatch.makeSerialQueue("tovanel.test.self");
+    std::promise<void> done;
+    auto* raw = queue.get();
+    raw->async([held = std::move(queue), &done]() mutable {
+        held.reset(); // the last reference goes away on the queue's own thread
+        done.set_value();
+    });
+    EXPECT_EQ(done.get_future().wait_for(5s), std::future_status::ready);
+}
+
+// Records when each tick ran and whether it ran on the timer's queue.
+struct TickLog {
+    std::mutex mutex;
+    std::vector<Clock::duration> at;
+    bool alwaysOnQueue = true;
+    std::condition_variable changed;
+
+    void record(Clock::time_point start, bool onQueue) {
+        std::lock_guard lock(mutex);
+        at.push_back(Clock::now() - start);
+        alwaysOnQueue = alwaysOnQueue && onQueue;
+        changed.notify_all();
+    }
+    bool waitFor(std::size_t ticks, Clock::duration limit) {
+        std::unique_lock lock(mutex);
+        return changed.wait_for(lock, limit, [&] { return at.size() >= ticks; });
+    }
+};
+
+TEST(RepeatingTimer, FirstTickIsImmediateThenOncePerInterval) {
+    PortableDispatch dispatch;
+    auto queue = dispatch.makeSerialQueue("tovanel.test.timer");
+    TickLog log;
+    const auto start = Clock::now();
+    auto timer =
+        dispatch.startRepeatingTimer(queue, 1s, [&] { log.record(start, queue->isCurrent()); });
+    ASSERT_TRUE(log.waitFor(3, 10s));
+    timer.reset();
+    std::lock_guard lock(log.mutex);
+    // Generous upper limits: a loaded machine may be late, never early.
+    EXPECT_LT(log.at[0], 500ms);
+    EXPECT_GE(log.at[1], 950ms);
+    EXPECT_LT(log.at[1], 3s);
+    EXPECT_GE(log.at[2], 1950ms);
+    EXPECT_TRUE(log.alwaysOnQueue);
+}
+
+TEST(RepeatingTimer, StartsNoTickOnceItsHandleIsDestroyed) {
+    PortableDispatch dispatch;
+    auto queue = dispatch.makeSerialQueue("tovanel.test.cancel");
+    std::atomic<int> ticks{0};
+    auto timer = dispatch.startRepeatingTimer(queue, 5ms, [&] { ++ticks; });
+    while (ticks < 3) {
+        std::this_thread::sleep_for(1ms);
+    }
+    timer.reset();
+    const int atCancel = ticks;
+    std::this_thread::sleep_for(50ms);
+    sim::drain(*queue);
+    EXPECT_EQ(ticks.load(), atCancel);
+}
+
+TEST(RepeatingTimer, DoesNotPileUpTicksWhileItsQueueIsBusy) {
+    PortableDispatch dispatch;
+    auto queue = dispatch.makeSerialQueue("tovanel.test.busy");
+    std::atomic<int> ticks{0};
+    std::promise<void> release;
+    queue->async([future = release.get_future().share()] { future.wait(); });
+    auto timer = dispatch.startRepeatingTimer(queue, 10ms, [&] { ++ticks; });
+    std::this_thread::sleep_for(300ms); // about 30 deadlines pass while the queue is held
+    release.set_value();
+    sim::drain(*queue);
+    EXPECT_LE(ticks.load(), 2);
+    timer.reset();
+}
+
+TEST(RepeatingTimer, MayBeCancelledFromItsOwnTick) {
+    PortableDispatch dispatch;
+    auto queue = dispatch.makeSerialQueue("tovanel.test.selfcancel");
+    std::unique_ptr<RepeatingTimer> timer;
+    std::mutex timerMutex;
+    std::promise<void> cancelled;
+    std::atomic<int> ticks{0};
+    {
+        std::lock_guard lock(timerMutex);
+        timer = dispatch.startRepeatingTimer(queue, 5ms, [&] {
+            std::lock_guard lock(timerMutex);
+            if (++ticks == 2 && timer) {
+                timer.reset();
+                cancelled.set_value();
+            }
+        });
+    }
+    EXPECT_EQ(cancelled.get_future().wait_for(5s), std::future_status::ready);
+    std::this_thread::sleep_for(30ms);
+    sim::drain(*queue);
+    EXPECT_EQ(ticks.load(), 2);
+}
+
+TEST(MainRunLoop, RunsMainQueueJobsInOrderOnItsOwnThread) {
+    PortableDispatch dispatch;
+    std::vector<int> order;
+    const auto mainThread = std::this_thread::get_id();
+    bool allOnMain = true;
+    // Jobs come from another thread, and one job queues another.
+    std::thread producer([&] {
+        for (int i = 0; i < 50; ++i) {
+            dispatch.asyncOnMain([&, i] {
+                allOnMain = allOnMain && std::this_thread::get_id() == mainThread;
+                order.push_back(i);
+                if (i == 49) {
+                    dispatch.asyncOnMain([&] { dispatch.stopMainLoop(); });
+                }
+            });
+        }
+    });
+    dispatch.runMainLoop();
+    producer.join();
+    ASSERT_EQ(order.size(), 50u);
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end()));
+    EXPECT_TRUE(allOnMain);
+}
+
+TEST(MainRunLoop, RunsNothingBeforeItRuns) {
+    PortableDispatch dispatch;
+    std::atomic<bool> ran{false};
+    dispatch.asyncOnMain([&] { ran = true; });
+    std::this_thread::sleep_for(20ms);
+    EXPECT_FALSE(ran.load());
+    dispatch.asyncOnMain([&] { dispatch.stopMainLoop(); });
+    dispatch.runMainLoop();
+    EXPECT_TRUE(ran.load());
+}
+
+} // namespace
+} // namespace tovanel::platform::portable
