@@ -1,0 +1,72 @@
+// A byte block: an owned, contiguous byte sequence, passed and returned by value.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <initializer_list>
+#include <memory>
+#include <span>
+#include <utility>
+
+namespace tovanel {
+
+class ByteBlock {
+  public:
+    ByteBlock() = default;
+
+    // A block of `size` bytes whose content is unset, for a producer that fills every byte in
+    // one pass (setting them first would cost a second pass over memory).
+    static ByteBlock forOverwrite(std::size_t size) {
+        ByteBlock block;
+        if (size > 0) {
+            block.bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+            block.size_ = size;
+        }
+        return block;
+    }
+    // A copy of `bytes`.
+    explicit ByteBlock(std::span<const std::uint8_t> bytes)
+        : ByteBlock(forOverwrite(bytes.size())) {
+        if (size_ > 0) {
+            std::memcpy(bytes_.get(), bytes.data(), size_);
+        }
+    }
+    ByteBlock(std::initializer_list<std::uint8_t> bytes)
+        : ByteBlock(std::span<const std::uint8_t>(bytes.begin(), bytes.size())) {}
+
+    ByteBlock(const ByteBlock& other) : ByteBlock(other.bytes()) {}
+    ByteBlock& operator=(const ByteBlock& other) {
+        if (this != &other) {
+            *this = ByteBlock(other.bytes());
+        }
+        return *this;
+    }
+    ByteBlock(ByteBlock&& other) noexcept
+        : bytes_(std::move(other.bytes_)), size_(std::exchange(other.size_, 0)) {}
+    ByteBlock& operator=(ByteBlock&& other) noexcept {
+        bytes_ = std::move(other.bytes_);
+        size_ = std::exchange(other.size_, 0);
+        return *this;
+    }
+
+    std::uint8_t* data() { return bytes_.get(); }
+    const std::uint8_t* data() const { return bytes_.get(); }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const std::uint8_t* begin() const { return data(); }
+    const std::uint8_t* end() const { return data() + size_; }
+    std::span<const std::uint8_t> bytes() const { return {data(), size_}; }
+    operator std::span<const std::uint8_t>() const { return bytes(); }
+
+    friend bool operator==(const ByteBlock& a, const ByteBlock& b) {
+        return a.size_ == b.size_ &&
+               (a.size_ == 0 || std::memcmp(a.data(), b.data(), a.size_) == 0);
+    }
+
+  private:
+    std::unique_ptr<std::uint8_t[]> bytes_;
+    std::size_t size_ = 0;
+};
+
+} // namespace tovanel
