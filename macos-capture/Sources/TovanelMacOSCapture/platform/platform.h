@@ -3,9 +3,11 @@
 #pragma once
 
 #include "platform/application.h"
+#include "platform/audio_hardware.h"
 #include "platform/dispatch.h"
 #include "platform/files.h"
 #include "platform/processes.h"
+#include "platform/text.h"
 
 namespace tovanel::platform {
 
@@ -14,6 +16,8 @@ struct Platform {
     Files& files;
     Processes& processes;
     Application& application;
+    AudioHardware& audioHardware;
+    Text& text;
 };
 
 // Installs `platform` for the whole process. The facilities it refers to must never be
