@@ -13,8 +13,8 @@ SimPlatform& SimPlatform::installFresh() {
     std::lock_guard lock(mutex);
     everyPlatform.push_back(std::make_unique<SimPlatform>());
     SimPlatform& fresh = *everyPlatform.back();
-    platform::install(
-        platform::Platform{fresh.dispatch, fresh.files, fresh.processes, fresh.application});
+    platform::install(platform::Platform{fresh.dispatch, fresh.files, fresh.processes,
+                                         fresh.application, fresh.audioHardware, fresh.text});
     return fresh;
 }
 

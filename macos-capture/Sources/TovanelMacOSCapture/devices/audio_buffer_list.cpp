@@ -1,0 +1,37 @@
+// Reading a stream-configuration buffer list without trusting its sizes.
+#include "devices/audio_buffer_list.h"
+
+#include <cstring>
+
+namespace tovanel {
+
+bool bufferListHasChannels(std::span<const std::uint8_t> block) {
+    std::uint32_t bufferCount = 0;
+    if (block.size() < sizeof bufferCount) {
+        return false;
+    }
+    std::memcpy(&bufferCount, block.data(), sizeof bufferCount);
+    if (bufferCount == 0) {
+        return false;
+    }
+    const std::size_t recordsThatFit =
+        block.size() < kFirstBufferRecordOffset
+            ? 0
+            : (block.size() - kFirstBufferRecordOffset) / sizeof(AudioBufferRecord);
+    if (bufferCount > recordsThatFit) {
+        return false;
+    }
+    for (std::size_t i = 0; i < bufferCount; ++i) {
+        std::uint32_t channels = 0;
+        std::memcpy(&channels,
+                    block.data() + kFirstBufferRecordOffset + i * sizeof(AudioBufferRecord) +
+                        offsetof(AudioBufferRecord, mNumberChannels),
+                    sizeof channels);
+        if (channels != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+} // namespace tovanel
