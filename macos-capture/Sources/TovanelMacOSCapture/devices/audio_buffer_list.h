@@ -2,23 +2,10 @@
 // untrusted size.
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 #include <span>
 
 namespace tovanel {
-
-// The platform's AudioBuffer and the fixed head of its AudioBufferList, field for field.
-struct AudioBufferRecord {
-    std::uint32_t mNumberChannels;
-    std::uint32_t mDataByteSize;
-    void* mData;
-};
-struct AudioBufferListHead {
-    std::uint32_t mNumberBuffers;
-    AudioBufferRecord mBuffers[1];
-};
-inline constexpr std::size_t kFirstBufferRecordOffset = offsetof(AudioBufferListHead, mBuffers);
 
 // True when some buffer record of the list in `block` has a channel count other than 0. A list
 // whose announced buffer count does not fit in the block is treated as having no channels: it

@@ -4,9 +4,12 @@
 
 #include "platform/application.h"
 #include "platform/audio_hardware.h"
+#include "platform/audio_queues.h"
 #include "platform/dispatch.h"
 #include "platform/files.h"
+#include "platform/media.h"
 #include "platform/processes.h"
+#include "platform/screen_capture.h"
 #include "platform/text.h"
 
 namespace tovanel::platform {
@@ -18,6 +21,9 @@ struct Platform {
     Application& application;
     AudioHardware& audioHardware;
     Text& text;
+    ScreenCapture& screenCapture;
+    Media& media;
+    AudioQueues& audioQueues;
 };
 
 // Installs `platform` for the whole process. The facilities it refers to must never be

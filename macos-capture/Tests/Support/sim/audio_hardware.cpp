@@ -1,7 +1,7 @@
 // Simulated audio hardware.
 #include "sim/audio_hardware.h"
 
-#include "devices/audio_buffer_list.h"
+#include "platform/audio_types.h"
 
 #include <algorithm>
 #include <cstring>
@@ -72,14 +72,14 @@ bool SimAudioHardware::wasCalled(Call call, AudioObjectID object, std::uint32_t 
 }
 
 std::vector<std::uint8_t> SimAudioHardware::bufferList(const std::vector<std::uint32_t>& channels) {
-    std::vector<std::uint8_t> bytes(kFirstBufferRecordOffset +
+    std::vector<std::uint8_t> bytes(kAudioBufferListHeaderSize +
                                     std::max<std::size_t>(channels.size(), 1) *
-                                        sizeof(AudioBufferRecord));
+                                        sizeof(AudioBuffer));
     const auto count = static_cast<std::uint32_t>(channels.size());
     std::memcpy(bytes.data(), &count, sizeof count);
     for (std::size_t i = 0; i < channels.size(); ++i) {
-        const AudioBufferRecord record{channels[i], 0, nullptr};
-        std::memcpy(bytes.data() + kFirstBufferRecordOffset + i * sizeof record, &record,
+        const AudioBuffer record{channels[i], 0, nullptr};
+        std::memcpy(bytes.data() + kAudioBufferListHeaderSize + i * sizeof record, &record,
                     sizeof record);
     }
     return bytes;

@@ -14,7 +14,8 @@ SimPlatform& SimPlatform::installFresh() {
     everyPlatform.push_back(std::make_unique<SimPlatform>());
     SimPlatform& fresh = *everyPlatform.back();
     platform::install(platform::Platform{fresh.dispatch, fresh.files, fresh.processes,
-                                         fresh.application, fresh.audioHardware, fresh.text});
+                                         fresh.application, fresh.audioHardware, fresh.text,
+                                         fresh.screenCapture, fresh.media, fresh.audioQueues});
     return fresh;
 }
 

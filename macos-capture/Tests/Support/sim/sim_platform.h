@@ -1,15 +1,18 @@
-// The simulated platform a unit test installs: simulated dispatch, application and audio
-// hardware, the real POSIX files and processes (tests run them in their own temporary directory)
-// and the portable text services.
+// The simulated platform a unit test installs: simulated dispatch, application, audio hardware,
+// screen capture and input queues; the real POSIX files and processes (tests run them in their
+// own temporary directory); the portable text and media services.
 #pragma once
 
 #include "platform/platform.h"
+#include "platform/portable/media.h"
 #include "platform/portable/text.h"
 #include "platform/posix/files.h"
 #include "platform/posix/processes.h"
 #include "sim/application.h"
 #include "sim/audio_hardware.h"
+#include "sim/audio_queues.h"
 #include "sim/dispatch.h"
+#include "sim/screen_capture.h"
 
 namespace tovanel::sim {
 
@@ -20,6 +23,9 @@ struct SimPlatform {
     SimApplication application;
     SimAudioHardware audioHardware;
     platform::portable::PortableText text;
+    SimScreenCapture screenCapture;
+    platform::portable::PortableMedia media; // the real converter, so conversion is tested for real
+    SimAudioQueues audioQueues;
 
     // Makes a fresh simulated platform and installs it. It is kept until the test program
     // ends, so a thread that outlives its test never reaches a destroyed platform.
