@@ -1,21 +1,44 @@
-// Media off Apple. (Stub until the portable media backend is written.)
+// Media off Apple: hands out the portable formats, buffers and converter. Formats and buffers
+// made by another backend are refused (answered with null), never guessed at, and running out of
+// memory is answered with null too: nothing here throws.
 #include "platform/portable/media.h"
+
+#include "platform/portable/audio_format.h"
+#include "platform/portable/converter.h"
+#include "platform/portable/pcm_buffer.h"
+
+#include <new>
 
 namespace tovanel::platform::portable {
 
-std::shared_ptr<AudioFormat> PortableMedia::makeFormat(const AudioStreamBasicDescription&) {
-    return nullptr;
+std::shared_ptr<AudioFormat> PortableMedia::makeFormat(const AudioStreamBasicDescription& asbd) {
+    try {
+        return PortableAudioFormat::fromStreamDescription(asbd);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
-std::shared_ptr<AudioFormat> PortableMedia::makeFormat(CommonFormat, double, std::uint32_t, bool) {
-    return nullptr;
+
+std::shared_ptr<AudioFormat> PortableMedia::makeFormat(CommonFormat format, double sampleRate,
+                                                       std::uint32_t channels, bool interleaved) {
+    try {
+        return PortableAudioFormat::fromCommonFormat(format, sampleRate, channels, interleaved);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
-std::shared_ptr<PCMBuffer> PortableMedia::makePCMBuffer(const std::shared_ptr<AudioFormat>&,
-                                                        std::uint32_t) {
-    return nullptr;
+
+std::shared_ptr<PCMBuffer> PortableMedia::makePCMBuffer(const std::shared_ptr<AudioFormat>& format,
+                                                        std::uint32_t frameCapacity) {
+    return PortablePCMBuffer::make(std::dynamic_pointer_cast<PortableAudioFormat>(format),
+                                   frameCapacity);
 }
-std::shared_ptr<AudioConverter> PortableMedia::makeConverter(const std::shared_ptr<AudioFormat>&,
-                                                             const std::shared_ptr<AudioFormat>&) {
-    return nullptr;
+
+std::shared_ptr<AudioConverter>
+PortableMedia::makeConverter(const std::shared_ptr<AudioFormat>& from,
+                             const std::shared_ptr<AudioFormat>& to) {
+    return PortableAudioConverter::make(std::dynamic_pointer_cast<PortableAudioFormat>(from),
+                                        std::dynamic_pointer_cast<PortableAudioFormat>(to));
 }
 
 } // namespace tovanel::platform::portable

@@ -1,6 +1,6 @@
-// Media off Apple: audio formats from stream descriptions, PCM buffers and a converter to any
-// float format, resampling with libsoxr.
-// (Stub: every call answers "none" until the portable media backend is written.)
+// Media off Apple: audio formats from stream descriptions and common formats, PCM buffers that
+// own their memory, and a converter to 32-bit float that resamples with libsoxr. Each piece
+// lives in its own file; this is the facility that hands them out.
 #pragma once
 
 #include "platform/media.h"

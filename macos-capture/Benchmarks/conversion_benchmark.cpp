@@ -1,0 +1,111 @@
+// The portable converter as the capture path drives it, in 10 ms buffers: a PCM buffer made and
+// filled for each input, an output buffer of the input's share plus 16 frames, one conversion
+// whose block hands over the input once. Reported as multiples of real time (x_realtime: seconds
+// of audio converted per second of CPU time).
+#include "platform/portable/media.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <numbers>
+#include <optional>
+#include <random>
+#include <vector>
+
+namespace {
+
+using namespace tovanel::platform;
+
+// Ten seconds of something like music: two tones and some noise, in the source's sample type.
+template <class Sample>
+std::vector<Sample> musicLike(double rate, std::uint32_t channels, double scale) {
+    const auto frames = static_cast<std::size_t>(rate * 10);
+    std::mt19937 random(7);
+    std::normal_distribution<double> noise(0.0, 0.05);
+    std::vector<Sample> samples(frames * channels);
+    for (std::size_t i = 0; i < frames; ++i) {
+        const double t = static_cast<double>(i) / rate;
+        for (std::uint32_t c = 0; c < channels; ++c) {
+            const double x = 0.4 * std::sin(2 * std::numbers::pi * 440 * t + c) +
+                             0.2 * std::sin(2 * std::numbers::pi * 3150 * t) + noise(random);
+            samples[i * channels + c] = static_cast<Sample>(x * scale);
+        }
+    }
+    return samples;
+}
+
+template <class Sample>
+void convertLikeTheCapturePath(benchmark::State& state, CommonFormat common, double rate,
+                               std::uint32_t channels, double scale) {
+    portable::PortableMedia media;
+    const auto source = media.makeFormat(common, rate, channels, true);
+    const auto target = media.makeFormat(CommonFormat::float32, 48000, 2, false);
+    const auto converter = media.makeConverter(source, target);
+    if (!source || !target || !converter) {
+        state.SkipWithError("no converter");
+        return;
+    }
+    const std::vector<Sample> signal = musicLike<Sample>(rate, channels, scale);
+    const auto bufferFrames = static_cast<std::uint32_t>(rate / 100); // 10 ms
+    const std::size_t bufferBytes = std::size_t{bufferFrames} * channels * sizeof(Sample);
+    const std::size_t signalFrames = signal.size() / channels;
+    const auto capacity = static_cast<std::uint32_t>(bufferFrames * (48000 / rate)) + 16;
+
+    std::size_t position = 0;
+    std::int64_t framesOut = 0;
+    for (auto _ : state) {
+        auto input = media.makePCMBuffer(source, bufferFrames);
+        input->setFrameLength(bufferFrames);
+        std::memcpy(audioBuffers(input->mutableAudioBufferList(), 1)[0].mData,
+                    signal.data() + position * channels, bufferBytes);
+        position = (position + bufferFrames) % (signalFrames - bufferFrames);
+
+        auto output = media.makePCMBuffer(target, capacity);
+        bool supplied = false;
+        std::optional<PlatformError> error;
+        converter->convertToBuffer(*output, error,
+                                   [&](std::uint32_t, ConverterInputStatus& status) {
+                                       if (supplied) {
+                                           status = ConverterInputStatus::noDataNow;
+                                           return std::shared_ptr<PCMBuffer>();
+                                       }
+                                       supplied = true;
+                                       status = ConverterInputStatus::haveData;
+                                       return input;
+                                   });
+        if (error) {
+            state.SkipWithError(error->description.c_str());
+            return;
+        }
+        framesOut += output->frameLength();
+        benchmark::DoNotOptimize(output->floatChannelData()[0]);
+    }
+    const double audioSeconds = static_cast<double>(state.iterations()) * bufferFrames / rate;
+    state.counters["x_realtime"] = benchmark::Counter(audioSeconds, benchmark::Counter::kIsRate);
+    state.counters["frames_out"] = static_cast<double>(framesOut);
+}
+
+// The common case that needs a resampler: 44.1 kHz int16 interleaved stereo.
+void Int16Stereo44100ToTarget(benchmark::State& state) {
+    convertLikeTheCapturePath<std::int16_t>(state, CommonFormat::int16, 44100, 2, 32767);
+}
+
+// Same rate, layout only: 48 kHz interleaved float32 stereo, no resampler.
+void Float32Stereo48000InterleavedToTarget(benchmark::State& state) {
+    convertLikeTheCapturePath<float>(state, CommonFormat::float32, 48000, 2, 1);
+}
+
+// Upsampling by two from mono: 24 kHz float32.
+void Float32Mono24000ToTarget(benchmark::State& state) {
+    convertLikeTheCapturePath<float>(state, CommonFormat::float32, 24000, 1, 1);
+}
+
+BENCHMARK(Int16Stereo44100ToTarget);
+BENCHMARK(Float32Stereo48000InterleavedToTarget);
+BENCHMARK(Float32Mono24000ToTarget);
+
+} // namespace
+
+BENCHMARK_MAIN();
