@@ -11,6 +11,16 @@
 
 namespace tovanel {
 
+// `size` bytes left unset. A libc++ without make_unique_for_overwrite (before 16, as in the
+// macOS 13 SDK) gets the same default-initialised allocation spelled out.
+inline std::unique_ptr<std::uint8_t[]> uninitializedBytes(std::size_t size) {
+#if defined(__cpp_lib_smart_ptr_for_overwrite)
+    return std::make_unique_for_overwrite<std::uint8_t[]>(size);
+#else
+    return std::unique_ptr<std::uint8_t[]>(new std::uint8_t[size]);
+#endif
+}
+
 class ByteBlock {
   public:
     ByteBlock() = default;
@@ -20,7 +30,7 @@ class ByteBlock {
     static ByteBlock forOverwrite(std::size_t size) {
         ByteBlock block;
         if (size > 0) {
-            block.bytes_ = std::make_unique_for_overwrite<std::uint8_t[]>(size);
+            block.bytes_ = uninitializedBytes(size);
             block.size_ = size;
         }
         return block;

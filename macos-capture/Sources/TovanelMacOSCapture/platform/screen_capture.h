@@ -7,6 +7,7 @@
 //   - whoever registers an output or a delegate keeps it alive for as long as it wants calls.
 // Every backend must:
 //   - call each completion exactly once, on a thread of its own choosing;
+//   - always return a filter and a stream (the platform's initialisers cannot fail);
 //   - set the nine configuration values on the platform in the order StreamConfiguration
 //     declares them, and no others;
 //   - reach outputs and the delegate only through the weak references it was given, and do

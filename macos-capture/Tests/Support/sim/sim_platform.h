@@ -4,7 +4,6 @@
 #pragma once
 
 #include "platform/platform.h"
-#include "platform/portable/media.h"
 #include "platform/portable/text.h"
 #include "platform/posix/files.h"
 #include "platform/posix/processes.h"
@@ -12,6 +11,7 @@
 #include "sim/audio_hardware.h"
 #include "sim/audio_queues.h"
 #include "sim/dispatch.h"
+#include "sim/media.h"
 #include "sim/screen_capture.h"
 
 namespace tovanel::sim {
@@ -24,7 +24,7 @@ struct SimPlatform {
     SimAudioHardware audioHardware;
     platform::portable::PortableText text;
     SimScreenCapture screenCapture;
-    platform::portable::PortableMedia media; // the real converter, so conversion is tested for real
+    SimMedia media; // the real portable media underneath, so conversion is tested for real
     SimAudioQueues audioQueues;
 
     // Makes a fresh simulated platform and installs it. It is kept until the test program

@@ -1,0 +1,173 @@
+// The screen-capture data path from sample buffer to interleaved bytes.
+#include "pcm/sample_conversion.h"
+
+#include "platform/platform.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+namespace tovanel {
+
+namespace {
+
+using namespace platform;
+using Case = CaptureError::Case;
+
+// No real stream has anywhere near this many buffers; a larger size is not a buffer list.
+constexpr std::size_t kLargestPlausibleBufferList = audioBufferListSize(4096);
+
+// The output capacity for `inputFrames` at `sourceRate`: the frames the rate change yields,
+// truncated, plus 16 frames of room for what the converter held back. None when that count has
+// no 32-bit value.
+std::optional<std::uint32_t> outputCapacity(std::uint32_t inputFrames, double sourceRate) {
+    const double frames = static_cast<double>(inputFrames) * (kTargetSampleRate / sourceRate);
+    constexpr double limit = static_cast<double>(std::numeric_limits<std::uint32_t>::max()) - 16;
+    if (!std::isfinite(frames) || frames < 0 || frames >= limit) {
+        return std::nullopt;
+    }
+    return static_cast<std::uint32_t>(frames) + 16;
+}
+
+} // namespace
+
+std::variant<ByteBlock, ConversionError> convertToTargetPCM(const SampleBuffer& buffer,
+                                                            ConverterState& state) {
+    Media& media = current().media;
+    const auto description = buffer.formatDescription();
+    if (!description) {
+        return CaptureError(Case::missingFormatDescription);
+    }
+    const AudioStreamBasicDescription* streamDescription = description->streamBasicDescription();
+    if (streamDescription == nullptr) {
+        return CaptureError(Case::missingStreamDescription);
+    }
+    const auto sourceFormat = media.makeFormat(*streamDescription);
+    if (!sourceFormat) {
+        return CaptureError(Case::unsupportedSourceFormat);
+    }
+    auto copied = pcmBuffer(buffer, sourceFormat);
+    if (auto* failure = std::get_if<ConversionError>(&copied)) {
+        return std::move(*failure);
+    }
+    auto input = std::get<std::shared_ptr<PCMBuffer>>(std::move(copied));
+    const auto targetFormat =
+        media.makeFormat(CommonFormat::float32, kTargetSampleRate, kTargetChannels, false);
+    if (!targetFormat) {
+        return CaptureError(Case::unsupportedTargetFormat);
+    }
+    if (sourceFormat->isEqual(*targetFormat)) {
+        return interleavedStereo(*input);
+    }
+
+    const bool reuse = state.converter && state.sourceFormatDescription &&
+                       state.sourceFormatDescription->isEqual(*description);
+    if (!reuse) {
+        state.converter = media.makeConverter(sourceFormat, targetFormat);
+    }
+    state.sourceFormatDescription = description;
+    if (!state.converter) {
+        return CaptureError(Case::converterUnavailable);
+    }
+    const auto capacity = outputCapacity(input->frameLength(), sourceFormat->sampleRate());
+    const auto output = capacity ? media.makePCMBuffer(targetFormat, *capacity) : nullptr;
+    if (!output) {
+        return CaptureError(Case::bufferAllocationFailed);
+    }
+    // The whole input once, then "nothing for now": the converter keeps what it holds back for
+    // the next buffer instead of being told the stream has ended.
+    bool supplied = false;
+    const ConverterInputBlock inputBlock = [&](std::uint32_t, ConverterInputStatus& status) {
+        if (supplied) {
+            status = ConverterInputStatus::noDataNow;
+            return std::shared_ptr<PCMBuffer>();
+        }
+        supplied = true;
+        status = ConverterInputStatus::haveData;
+        return input;
+    };
+    std::optional<PlatformError> error;
+    (void)state.converter->convertToBuffer(*output, error, inputBlock);
+    if (error) {
+        return std::move(*error);
+    }
+    return interleavedStereo(*output);
+}
+
+std::variant<std::shared_ptr<PCMBuffer>, ConversionError>
+pcmBuffer(const SampleBuffer& buffer, const std::shared_ptr<AudioFormat>& format) {
+    std::size_t sizeNeeded = 0;
+    if (const OSStatus status = buffer.audioBufferListSizeNeeded(sizeNeeded); status != 0) {
+        return CaptureError(Case::audioBufferListUnavailable, status);
+    }
+    if (sizeNeeded == 0 || sizeNeeded > kLargestPlausibleBufferList) {
+        return CaptureError(Case::audioBufferListUnavailable, 0);
+    }
+    AudioBufferListStorage list(sizeNeeded);
+    std::shared_ptr<const void> retainedBlock; // keeps the list's data alive until we return
+    if (const OSStatus status =
+            buffer.fillAudioBufferList(*list.get(), list.byteSize(), retainedBlock);
+        status != 0) {
+        return CaptureError(Case::audioBufferListUnavailable, status);
+    }
+    const std::int64_t frames = buffer.numSamples();
+    if (frames < 0 || frames > std::numeric_limits<std::uint32_t>::max()) {
+        return CaptureError(Case::bufferAllocationFailed);
+    }
+    auto pcm = current().media.makePCMBuffer(format, static_cast<std::uint32_t>(frames));
+    if (!pcm) {
+        return CaptureError(Case::bufferAllocationFailed);
+    }
+    pcm->setFrameLength(static_cast<std::uint32_t>(frames));
+    // A list that does not hold every frame it announces would leave silence standing in for
+    // audio that never came: such a buffer is reported, not passed on.
+    if (!copy(*list.get(), list.recordsThatFit(), *pcm)) {
+        return CaptureError(Case::audioBufferListUnavailable, 0);
+    }
+    return pcm;
+}
+
+bool copy(AudioBufferList& sourceList, std::size_t usableRecords, PCMBuffer& destination) {
+    AudioBufferList& destinationList = destination.mutableAudioBufferList();
+    const std::size_t sourceCount = std::min<std::size_t>(sourceList.mNumberBuffers, usableRecords);
+    const std::size_t destinationCount = destinationList.mNumberBuffers;
+    const auto sources = audioBuffers(sourceList, sourceCount);
+    const auto destinations = audioBuffers(destinationList, destinationCount);
+    bool complete = true;
+    for (std::size_t i = 0; i < destinationCount; ++i) {
+        AudioBuffer& to = destinations[i];
+        if (i >= sourceCount || sources[i].mData == nullptr || to.mData == nullptr) {
+            complete = complete && to.mDataByteSize == 0;
+            continue;
+        }
+        const std::uint32_t bytes = std::min(sources[i].mDataByteSize, to.mDataByteSize);
+        complete = complete && bytes == to.mDataByteSize;
+        if (bytes > 0) {
+            std::memcpy(to.mData, sources[i].mData, bytes);
+        }
+        to.mDataByteSize = bytes;
+    }
+    return complete;
+}
+
+ByteBlock interleavedStereo(PCMBuffer& buffer) {
+    float* const* channels = buffer.floatChannelData();
+    const std::uint32_t frames = buffer.frameLength();
+    const std::uint32_t channelCount = buffer.format()->channelCount();
+    if (channels == nullptr || frames == 0 || channelCount == 0) {
+        return {};
+    }
+    const float* left = channels[0];
+    const float* right = channels[std::min<std::uint32_t>(1, channelCount - 1)];
+    const std::size_t stride = buffer.stride();
+    ByteBlock block = ByteBlock::forOverwrite(static_cast<std::size_t>(frames) * 8);
+    std::uint8_t* out = block.data();
+    for (std::size_t i = 0; i < frames; ++i) {
+        std::memcpy(out + 8 * i, left + i * stride, 4);
+        std::memcpy(out + 8 * i + 4, right + i * stride, 4);
+    }
+    return block;
+}
+
+} // namespace tovanel

@@ -1,0 +1,44 @@
+// The screen-capture data path: a sample buffer's audio copied into a PCM buffer in its own
+// format, brought to planar Float32 stereo at 48000 Hz, and interleaved into bytes.
+#pragma once
+
+#include "pcm/byte_block.h"
+#include "pcm/capture_error.h"
+#include "platform/media.h"
+
+#include <cstdint>
+#include <memory>
+#include <variant>
+
+namespace tovanel {
+
+inline constexpr double kTargetSampleRate = 48000.0;
+inline constexpr std::uint32_t kTargetChannels = 2;
+
+// What the conversion keeps from one buffer to the next: the converter and the description it
+// was made for. Both change together, and only for buffers that need converting.
+struct ConverterState {
+    std::shared_ptr<platform::AudioConverter> converter;
+    std::shared_ptr<const platform::FormatDescription> sourceFormatDescription;
+};
+
+// Interleaved Float32 stereo bytes at 48000 Hz, not yet sanitised (possibly empty: nothing to
+// write), or why the buffer could not be converted.
+std::variant<ByteBlock, ConversionError> convertToTargetPCM(const platform::SampleBuffer& buffer,
+                                                            ConverterState& state);
+
+// A new PCM buffer in `format` holding a copy of the sample buffer's audio.
+std::variant<std::shared_ptr<platform::PCMBuffer>, ConversionError>
+pcmBuffer(const platform::SampleBuffer& buffer,
+          const std::shared_ptr<platform::AudioFormat>& format);
+
+// Copies the first `usableRecords` buffers of `sourceList` (fewer when its count says so) into
+// the PCM buffer's own list, each cut to the smaller of the two sizes. Returns true when every
+// buffer of the destination received all the bytes its frame length needs.
+bool copy(platform::AudioBufferList& sourceList, std::size_t usableRecords,
+          platform::PCMBuffer& destination);
+
+// The buffer's frames as left/right pairs; empty when it has no float channel data.
+ByteBlock interleavedStereo(platform::PCMBuffer& buffer);
+
+} // namespace tovanel
