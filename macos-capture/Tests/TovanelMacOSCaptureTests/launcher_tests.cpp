@@ -3,6 +3,8 @@
 #include "launcher/capture_source.h"
 #include "launcher/launch_mode.h"
 #include "launcher/virtual_input_keywords.h"
+#include "probes/input_device_audio_capture_probe.h"
+#include "probes/system_audio_capture_probe.h"
 #include "screen_capture/system_audio_capture.h"
 #include "sim/output.h"
 #include "sim/sim_platform.h"
@@ -14,31 +16,6 @@
 #include <vector>
 
 namespace tovanel {
-
-// Reads the private fields the constructors set.
-struct SystemAudioCaptureProbe {
-    static auto queues(const SystemAudioCapture& source) {
-        return std::vector{source.sampleQueue->label(), source.screenQueue->label(),
-                           source.statusQueue->label()};
-    }
-    static bool holdsDefaults(const SystemAudioCapture& source) {
-        std::lock_guard lock(source.lastAudioDescriptionMutex);
-        return source.screenFrames == 0 && source.audioBuffers == 0 && source.audioBytes == 0 &&
-               source.lastAudioDescription == "none" && source.statusTimer == nullptr;
-    }
-};
-
-struct InputDeviceAudioCaptureProbe {
-    static std::string queue(const InputDeviceAudioCapture& source) {
-        return source.captureQueue->label();
-    }
-    static bool holdsDefaults(const InputDeviceAudioCapture& source) {
-        return source.inputBuffers == 0 && source.audioBytes == 0 &&
-               source.lastFormatDescription == "none" && !source.selectedDeviceID &&
-               source.selectedDeviceName == "Unknown Input" && !source.selectedDeviceUID &&
-               source.statusTimer == nullptr;
-    }
-};
 
 namespace {
 
@@ -225,7 +202,7 @@ TEST_F(CaptureSourceConstruction, SystemAudioCaptureMakesItsThreeQueuesAndDoesNo
         platform.dispatch.queueLabels(),
         ElementsAre("tovanel.capture.samples", "tovanel.capture.screen", "tovanel.capture.status"));
     EXPECT_THAT(
-        SystemAudioCaptureProbe::queues(*source),
+        SystemAudioCaptureProbe::queueLabels(*source),
         ElementsAre("tovanel.capture.samples", "tovanel.capture.screen", "tovanel.capture.status"));
     EXPECT_TRUE(SystemAudioCaptureProbe::holdsDefaults(*source));
     EXPECT_TRUE(platform.dispatch.timers().empty());

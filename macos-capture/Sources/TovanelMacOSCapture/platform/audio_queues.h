@@ -18,7 +18,9 @@
 
 namespace tovanel::platform {
 
-using AudioQueueRef = struct OpaqueAudioQueue*;
+// Declared here, so the name is ours even where Apple's header of the same name came first.
+struct OpaqueAudioQueue;
+using AudioQueueRef = OpaqueAudioQueue*;
 
 // AudioQueueBuffer, field for field.
 struct AudioQueueBuffer {

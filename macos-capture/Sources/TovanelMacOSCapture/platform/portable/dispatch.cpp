@@ -77,11 +77,14 @@ class PortableSerialQueue final : public SerialQueue {
     const std::string& label() const override { return state_->label; }
 
     void async(std::function<void()> job) override {
+        // The job may release this queue before we return, so reach the state through our own
+        // reference, not through this object.
+        const std::shared_ptr<QueueState> state = state_;
         {
-            std::lock_guard lock(state_->mutex);
-            state_->jobs.push_back(std::move(job));
+            std::lock_guard lock(state->mutex);
+            state->jobs.push_back(std::move(job));
         }
-        state_->wake.notify_one();
+        state->wake.notify_one();
     }
 
     bool isCurrent() const override { return currentQueue == state_.get(); }
