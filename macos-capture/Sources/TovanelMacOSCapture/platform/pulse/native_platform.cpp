@@ -1,5 +1,5 @@
 // The Linux platform: POSIX processes and files, portable dispatch, text and media, no
-// application object, and the audio facilities of the PulseAudio backend.
+// application object, and the audio facilities over the PulseAudio (or PipeWire-pulse) server.
 #include "platform/never_destroyed.h"
 #include "platform/platform.h"
 #include "platform/portable/application.h"
@@ -8,7 +8,10 @@
 #include "platform/portable/text.h"
 #include "platform/posix/files.h"
 #include "platform/posix/processes.h"
-#include "platform/pulse/unavailable.h"
+#include "platform/pulse/audio_hardware.h"
+#include "platform/pulse/audio_queues.h"
+#include "platform/pulse/connection.h"
+#include "platform/pulse/screen_capture.h"
 
 namespace tovanel::platform {
 
@@ -17,11 +20,12 @@ void installNativePlatform() {
     static NeverDestroyed<posix::PosixFiles> files;
     static NeverDestroyed<posix::PosixProcesses> processes;
     static NeverDestroyed<portable::PortableApplication> application;
-    static NeverDestroyed<pulse::UnavailableAudioHardware> audioHardware;
+    pulse::PulseConnection& connection = pulse::sharedConnection();
+    static NeverDestroyed<pulse::PulseAudioHardware> audioHardware(connection);
     static NeverDestroyed<portable::PortableText> text;
-    static NeverDestroyed<pulse::UnavailableScreenCapture> screenCapture;
+    static NeverDestroyed<pulse::PulseScreenCapture> screenCapture(connection);
     static NeverDestroyed<portable::PortableMedia> media;
-    static NeverDestroyed<pulse::UnavailableAudioQueues> audioQueues;
+    static NeverDestroyed<pulse::PulseAudioQueues> audioQueues(connection);
     install(Platform{dispatch.get(), files.get(), processes.get(), application.get(),
                      audioHardware.get(), text.get(), screenCapture.get(), media.get(),
                      audioQueues.get()});

@@ -1,0 +1,117 @@
+// A record stream on the shared connection.
+#include "platform/pulse/record_stream.h"
+
+namespace tovanel::platform::pulse {
+
+std::optional<PlatformError> RecordStream::open(PulseConnection& connection, const Options& options,
+                                                OnData onData, OnFailure onFailure,
+                                                std::unique_ptr<RecordStream>& opened) {
+    if (auto failure = connection.ensureConnected()) {
+        return failure;
+    }
+    if (!pa_sample_spec_valid(&options.sampleSpec)) {
+        return pulseError("pa_stream_new", PA_ERR_INVALID);
+    }
+    auto stream =
+        std::make_unique<RecordStream>(connection, std::move(onData), std::move(onFailure));
+    stream->stream_ =
+        pa_stream_new(connection.context(), options.name.c_str(), &options.sampleSpec, nullptr);
+    if (stream->stream_ == nullptr) {
+        return connection.contextError("pa_stream_new");
+    }
+    pa_stream_set_state_callback(stream->stream_, &RecordStream::onState, stream.get());
+    pa_stream_set_read_callback(stream->stream_, &RecordStream::onRead, stream.get());
+    pa_buffer_attr attributes{};
+    attributes.maxlength = static_cast<std::uint32_t>(-1);
+    attributes.fragsize = options.fragmentBytes;
+    // A stream whose source goes away must end, not drift to another source: for the program
+    // that is a stopped capture.
+    const auto flags =
+        static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
+    if (pa_stream_connect_record(stream->stream_, options.source.c_str(), &attributes, flags) < 0) {
+        return connection.contextError("pa_stream_connect_record");
+    }
+    auto* raw = stream->stream_;
+    if (auto failure = connection.waitUntil(
+            [raw] {
+                const pa_stream_state_t state = pa_stream_get_state(raw);
+                return state == PA_STREAM_READY || state == PA_STREAM_FAILED ||
+                       state == PA_STREAM_TERMINATED;
+            },
+            "pa_stream_connect_record")) {
+        return failure;
+    }
+    if (pa_stream_get_state(raw) != PA_STREAM_READY) {
+        return connection.contextError("pa_stream_connect_record");
+    }
+    stream->ready_ = true;
+    opened = std::move(stream);
+    return std::nullopt;
+}
+
+RecordStream::~RecordStream() {
+    if (stream_ == nullptr) {
+        return;
+    }
+    PulseConnection::Lock lock(connection_);
+    pa_stream_set_state_callback(stream_, nullptr, nullptr);
+    pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    const pa_stream_state_t state = pa_stream_get_state(stream_);
+    if (state == PA_STREAM_READY || state == PA_STREAM_CREATING) {
+        pa_stream_disconnect(stream_);
+    }
+    pa_stream_unref(stream_);
+}
+
+std::uint32_t RecordStream::grantedFragmentBytes() const {
+    const pa_buffer_attr* attributes = pa_stream_get_buffer_attr(stream_);
+    return attributes != nullptr ? attributes->fragsize : 0;
+}
+
+void RecordStream::onState(pa_stream* stream, void* self) {
+    auto* owner = static_cast<RecordStream*>(self);
+    const pa_stream_state_t state = pa_stream_get_state(stream);
+    if (owner->ready_ && (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED)) {
+        pa_context* context = pa_stream_get_context(stream);
+        const int error = context != nullptr ? pa_context_errno(context) : PA_ERR_KILLED;
+        owner->reportFailure(pulseError("pa_stream", error != 0 ? error : PA_ERR_KILLED));
+    }
+    owner->connection_.signal();
+}
+
+void RecordStream::onRead(pa_stream*, std::size_t, void* self) {
+    static_cast<RecordStream*>(self)->readAvailable();
+}
+
+void RecordStream::readAvailable() {
+    while (pa_stream_readable_size(stream_) > 0) {
+        const void* data = nullptr;
+        std::size_t bytes = 0;
+        if (pa_stream_peek(stream_, &data, &bytes) < 0) {
+            reportFailure(
+                pulseError("pa_stream_peek", pa_context_errno(pa_stream_get_context(stream_))));
+            return;
+        }
+        if (bytes == 0) {
+            return;
+        }
+        // A hole (no data) is the server saying nothing was recorded there: nothing is made up
+        // for it.
+        if (data != nullptr && !onData_(static_cast<const std::uint8_t*>(data), bytes)) {
+            return;
+        }
+        pa_stream_drop(stream_);
+    }
+}
+
+void RecordStream::reportFailure(PlatformError error) {
+    if (failed_) {
+        return;
+    }
+    failed_ = true;
+    if (onFailure_) {
+        onFailure_(std::move(error));
+    }
+}
+
+} // namespace tovanel::platform::pulse
