@@ -18,14 +18,17 @@ using test::ExecutableRun;
 using test::TestDirectory;
 using ::testing::HasSubstr;
 
-// Until the two components land, each mode's hand-over says which mode it reached.
-const std::string kCaptureMode = "capture mode is not available yet";
-const std::string kAppMode = "app mode is not available yet";
+// Each mode shows itself by how it fails here, at once: capture mode finds no sound server,
+// app mode finds no tovanel-sender beside the executable.
+const std::string kCaptureMode = "tovanel-macos-capture: shareable content unavailable: ";
+const std::string kAppMode = "PC Tovanel Sender failed to start: ";
 
 class EntryPoint : public ::testing::Test {
   protected:
     TestDirectory dir;
     const std::string executable = TOVANEL_EXECUTABLE;
+    test::ScopedEnvironment noServer{"PULSE_SERVER", "unix:" + (dir / "no-server")};
+    test::ScopedEnvironment ownTemporaryDirectory{"TMPDIR", dir.path()};
 
     ExecutableRun run(const std::string& path, const std::vector<std::string>& argv) {
         return test::runExecutable(path, argv, dir.path());
@@ -40,8 +43,16 @@ class EntryPoint : public ::testing::Test {
 
 TEST_F(EntryPoint, PlainNameRunsCaptureMode) {
     const ExecutableRun result = run(executable, {executable});
-    EXPECT_THAT(result.standardError, HasSubstr(kCaptureMode));
+    EXPECT_THAT(result.standardError, ::testing::StartsWith(kCaptureMode));
     EXPECT_EQ(result.standardOutput, "");
+    EXPECT_EQ(result.exitStatus, 1);
+}
+
+TEST_F(EntryPoint, AppModeLooksForTheSenderBesideTheExecutable) {
+    const ExecutableRun result = run(executable, {executable, "--app"});
+    EXPECT_THAT(result.standardError, ::testing::StartsWith(kAppMode));
+    EXPECT_THAT(result.standardError, HasSubstr("tovanel-sender"));
+    EXPECT_EQ(result.exitStatus, 1);
 }
 
 TEST_F(EntryPoint, OtherArgumentsAreIgnored) {
