@@ -3,28 +3,32 @@
 
 #include "launcher/launch_mode.h"
 #include "platform/platform.h"
+#include "screen_capture/system_audio_capture.h"
+#include "supervisor/tovanel_sender_app.h"
 
-#include <cstdio>
+#include <memory>
 
 namespace tovanel {
 
 namespace {
 
-// Placeholder until the screen-capture source lands: says so instead of pretending to capture.
-int runCaptureModePlaceholder() {
-    std::fputs("tovanel-macos-capture: capture mode is not available yet: the screen-capture "
-               "source has not been built\n",
-               stderr);
-    return 1;
+// One screen-capture source writing to standard output, with no callbacks: failures end the
+// process from its fail path, and no status line is ever built.
+int runCaptureMode() {
+    const platform::Platform& platform = platform::current();
+    const auto source = std::make_shared<SystemAudioCapture>(platform.files.standardOutput(),
+                                                             MessageCallback{}, MessageCallback{});
+    source->start();
+    platform.dispatch.runMainLoop();
+    return 0;
 }
 
-// Placeholder until the sender supervisor lands.
-int runAppModePlaceholder() {
+// The process becomes an accessory application, then the supervisor takes over for good.
+int runAppMode(const std::vector<std::string>& arguments) {
     platform::current().application.activateAsAccessory();
-    std::fputs("tovanel-macos-capture: app mode is not available yet: the sender supervisor "
-               "has not been built\n",
-               stderr);
-    return 1;
+    const auto app = std::make_shared<TovanelSenderApp>();
+    app->start(arguments);
+    return 0;
 }
 
 } // namespace
@@ -32,9 +36,9 @@ int runAppModePlaceholder() {
 int runEntryPoint(const std::vector<std::string>& arguments) {
     switch (selectLaunchMode(arguments)) {
     case LaunchMode::capture:
-        return runCaptureModePlaceholder();
+        return runCaptureMode();
     case LaunchMode::app:
-        return runAppModePlaceholder();
+        return runAppMode(arguments);
     }
     return 1;
 }
