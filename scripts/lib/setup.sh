@@ -5,6 +5,8 @@
 TOVANEL_PACKAGES=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
+  pulseaudio pulseaudio-utils
+  libsoxr-dev
 )
 
 tovanel_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)

@@ -1,10 +1,14 @@
 // Storage of the installed platform.
 #include "platform/platform.h"
 
+#include "platform/never_destroyed.h"
+
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <mutex>
+#include <vector>
 
 namespace tovanel::platform {
 

@@ -3,6 +3,9 @@
 
 #include <locale.h>
 #include <wctype.h>
+#ifdef __APPLE__
+#include <xlocale.h> // locale_t, newlocale and towlower_l live apart from the C headers here
+#endif
 
 namespace tovanel::platform::portable {
 
