@@ -1,8 +1,13 @@
 // The portable converter as the capture path drives it, in 10 ms buffers: a PCM buffer made and
 // filled for each input, an output buffer of the input's share plus 16 frames, one conversion
-// whose block hands over the input once. Reported as multiples of real time (x_realtime: seconds
-// of audio converted per second of CPU time).
+// whose block hands over the input once; and the whole path from sample buffer to sanitised
+// bytes. Reported as multiples of real time (x_realtime: seconds of audio converted per second
+// of CPU time).
+#include "pcm/sample_conversion.h"
+#include "pcm/sanitize.h"
+#include "platform/platform.h"
 #include "platform/portable/media.h"
+#include "platform/portable/sample_buffer.h"
 
 #include <benchmark/benchmark.h>
 
@@ -63,18 +68,8 @@ void convertLikeTheCapturePath(benchmark::State& state, CommonFormat common, dou
         position = (position + bufferFrames) % (signalFrames - bufferFrames);
 
         auto output = media.makePCMBuffer(target, capacity);
-        bool supplied = false;
         std::optional<PlatformError> error;
-        converter->convertToBuffer(*output, error,
-                                   [&](std::uint32_t, ConverterInputStatus& status) {
-                                       if (supplied) {
-                                           status = ConverterInputStatus::noDataNow;
-                                           return std::shared_ptr<PCMBuffer>();
-                                       }
-                                       supplied = true;
-                                       status = ConverterInputStatus::haveData;
-                                       return input;
-                                   });
+        converter->convertToBuffer(*output, error, tovanel::oneShotInput(input));
         if (error) {
             state.SkipWithError(error->description.c_str());
             return;
@@ -102,7 +97,68 @@ void Float32Mono24000ToTarget(benchmark::State& state) {
     convertLikeTheCapturePath<float>(state, CommonFormat::float32, 24000, 1, 1);
 }
 
+// The whole data path of one audio sample buffer, as the sample handler runs it up to the write:
+// copied out of the sample buffer, converted, interleaved and sanitised.
+template <class Sample>
+void wholePathFromSampleBuffers(benchmark::State& state, AudioStreamBasicDescription format,
+                                double scale) {
+    installNativePlatform(); // the portable media; nothing here reaches a sound server
+    const double rate = format.mSampleRate;
+    const std::uint32_t channels = format.mChannelsPerFrame;
+    const std::vector<Sample> signal = musicLike<Sample>(rate, channels, scale);
+    const auto bufferFrames = static_cast<std::size_t>(rate / 100); // 10 ms
+    const std::size_t bufferBytes = bufferFrames * channels * sizeof(Sample);
+    const auto description = std::make_shared<portable::PortableFormatDescription>(format);
+    tovanel::ConverterState converterState;
+    std::size_t position = 0;
+    for (auto _ : state) {
+        std::vector<portable::PortableSampleBuffer::Buffer> buffers(1);
+        buffers[0].channels = channels;
+        const auto* first = reinterpret_cast<const std::uint8_t*>(signal.data()) +
+                            position * channels * sizeof(Sample);
+        buffers[0].bytes.assign(first, first + bufferBytes);
+        const portable::PortableSampleBuffer sampleBuffer(
+            description, static_cast<std::int64_t>(bufferFrames), std::move(buffers));
+        auto converted = tovanel::convertToTargetPCM(sampleBuffer, converterState);
+        if (!std::holds_alternative<tovanel::ByteBlock>(converted)) {
+            state.SkipWithError("conversion failed");
+            return;
+        }
+        const auto block =
+            tovanel::sanitizedInterleavedFloatPCM(std::get<tovanel::ByteBlock>(converted));
+        benchmark::DoNotOptimize(block.data());
+        position = (position + bufferFrames) % (signal.size() / channels - bufferFrames);
+    }
+    const double audioSeconds =
+        static_cast<double>(state.iterations()) * static_cast<double>(bufferFrames) / rate;
+    state.counters["x_realtime"] = benchmark::Counter(audioSeconds, benchmark::Counter::kIsRate);
+}
+
+AudioStreamBasicDescription interleaved(double rate, std::uint32_t bits, bool isFloat) {
+    const std::uint32_t frameBytes = 2 * bits / 8;
+    return {rate,
+            kAudioFormatLinearPCM,
+            (isFloat ? kAudioFormatFlagIsFloat : kAudioFormatFlagIsSignedInteger) |
+                kAudioFormatFlagIsPacked,
+            frameBytes,
+            1,
+            frameBytes,
+            2,
+            bits,
+            0};
+}
+
+void WholePathInt16Stereo44100(benchmark::State& state) {
+    wholePathFromSampleBuffers<std::int16_t>(state, interleaved(44100, 16, false), 32767);
+}
+
+void WholePathFloat32Stereo48000Interleaved(benchmark::State& state) {
+    wholePathFromSampleBuffers<float>(state, interleaved(48000, 32, true), 1);
+}
+
 BENCHMARK(Int16Stereo44100ToTarget);
+BENCHMARK(WholePathInt16Stereo44100);
+BENCHMARK(WholePathFloat32Stereo48000Interleaved);
 BENCHMARK(Float32Stereo48000InterleavedToTarget);
 BENCHMARK(Float32Mono24000ToTarget);
 

@@ -1,13 +1,18 @@
 // App mode of the built executable with the stand-in sender beside it and the private PulseAudio
 // server behind it: the sender's command line and streams, where it is found, the status file
 // through a run, a sender that ends, a capture that fails, and stale senders ended by pkill.
+#include "eventually.h"
 #include "pulse/pulse_test.h"
 #include "signals/raw_pcm.h"
 #include "signals/sine_generator.h"
 #include "signals/tone_analysis.h"
+#include "test_directory.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -30,13 +35,6 @@ using ::testing::StartsWith;
 const std::string kProgram = TOVANEL_EXECUTABLE;
 const std::string kTestSender = TOVANEL_TEST_SENDER;
 
-std::string contentsOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 std::vector<std::string> linesOf(const std::string& text) {
     std::vector<std::string> lines;
     std::istringstream in(text);
@@ -44,18 +42,6 @@ std::vector<std::string> linesOf(const std::string& text) {
         lines.push_back(line);
     }
     return lines;
-}
-
-template <class Predicate>
-bool eventually(Predicate predicate, std::chrono::milliseconds timeout) {
-    const auto until = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < until) {
-        if (predicate()) {
-            return true;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return predicate();
 }
 
 // What one run of the stand-in sender recorded.
@@ -132,17 +118,18 @@ class AppMode : public test::PulseServerTest {
                 continue;
             }
             const std::string base = records() + "/" + name.substr(0, name.size() - 5);
-            found.push_back({name.substr(7, name.size() - 12), linesOf(contentsOf(base + ".args")),
-                             contentsOf(base + ".status"), contentsOf(base + ".stdin"),
-                             contentsOf(base + ".end")});
+            found.push_back({name.substr(7, name.size() - 12),
+                             linesOf(test::readFile(base + ".args")),
+                             test::readFile(base + ".status"), test::readFile(base + ".stdin"),
+                             test::readFile(base + ".end")});
         }
         return found;
     }
 
     // Waits for the one sender this run launched and returns what it recorded so far.
     SenderRecord theSender() {
-        EXPECT_TRUE(eventually([&] { return senders().size() == 1; }, 10s))
-            << contentsOf(errorPath());
+        EXPECT_TRUE(test::eventually([&] { return senders().size() == 1; }, 10s))
+            << test::readFile(errorPath());
         auto all = senders();
         return all.empty() ? SenderRecord{} : all.front();
     }
@@ -185,13 +172,13 @@ TEST_F(AppMode, AStatusFileLeftByAnEarlierRunIsEmptiedBeforeTheSenderStarts) {
 TEST_F(AppMode, TheSendersOutputAndErrorAppearOnOurStandardError) {
     auto app = launchApp();
     theSender();
-    EXPECT_TRUE(eventually(
+    EXPECT_TRUE(test::eventually(
         [&] {
-            return contentsOf(errorPath()).find("tovanel-sender stderr\n") != std::string::npos;
+            return test::readFile(errorPath()).find("tovanel-sender stderr\n") != std::string::npos;
         },
         5s));
-    EXPECT_THAT(contentsOf(errorPath()), HasSubstr("tovanel-sender stdout\n"));
-    EXPECT_EQ(contentsOf(outputPath()), "");
+    EXPECT_THAT(test::readFile(errorPath()), HasSubstr("tovanel-sender stdout\n"));
+    EXPECT_EQ(test::readFile(outputPath()), "");
 }
 
 struct LocationCase {
@@ -246,12 +233,12 @@ TEST_F(AppMode, AMissingSenderEndsTheProgramBeforeAnyCapture) {
     const auto status = app->waitFor(10s);
     ASSERT_TRUE(status.has_value());
     EXPECT_EQ(*status, 1);
-    const std::string standardError = contentsOf(errorPath());
+    const std::string standardError = test::readFile(errorPath());
     EXPECT_THAT(standardError, StartsWith("PC Tovanel Sender failed to start: "));
     EXPECT_THAT(standardError, HasSubstr(fs::canonical(lonely).string() + "/tovanel-sender"));
     EXPECT_EQ(linesOf(standardError).size(), 1u);
     EXPECT_TRUE(fs::exists(statusFile()));
-    EXPECT_EQ(contentsOf(statusFile()), "");
+    EXPECT_EQ(test::readFile(statusFile()), "");
 }
 
 // --- audio through the pipe, and the status file ----------------------------------------------
@@ -270,10 +257,10 @@ TEST_P(AudioThroughThePipe, TheSenderReceivesTheToneAndTheStatusFileKeepsUp) {
     server().setDefaultSink("builtin");
     auto app = launchApp({{"TOVANEL_INPUT", GetParam().input}});
     const SenderRecord started = theSender();
-    ASSERT_TRUE(eventually(
-        [&] { return contentsOf(statusFile()).rfind(GetParam().statusPrefix, 0) == 0; }, 10s))
-        << contentsOf(statusFile()) << contentsOf(errorPath());
-    const std::string firstLine = contentsOf(statusFile());
+    ASSERT_TRUE(test::eventually(
+        [&] { return test::readFile(statusFile()).rfind(GetParam().statusPrefix, 0) == 0; }, 10s))
+        << test::readFile(statusFile()) << test::readFile(errorPath());
+    const std::string firstLine = test::readFile(statusFile());
 
     signals::SineGenerator tone(1000.0, -6.0);
     std::vector<float> played(static_cast<std::size_t>(0.2 * 48000) * 2, 0.0f);
@@ -281,7 +268,7 @@ TEST_P(AudioThroughThePipe, TheSenderReceivesTheToneAndTheStatusFileKeepsUp) {
     played.insert(played.end(), samples.begin(), samples.end());
     server().play(GetParam().playInto, played, scratch().path());
     std::this_thread::sleep_for(400ms);
-    const std::string laterLine = contentsOf(statusFile());
+    const std::string laterLine = test::readFile(statusFile());
     app->stop(SIGTERM);
 
     EXPECT_THAT(laterLine, StartsWith(GetParam().statusPrefix));
@@ -316,9 +303,9 @@ class InputChoice : public AppMode, public ::testing::WithParamInterface<InputCh
 TEST_P(InputChoice, AnythingButExactlyDeviceTakesTheScreenSource) {
     auto app = launchApp({{"TOVANEL_INPUT", GetParam().input}});
     theSender();
-    EXPECT_TRUE(eventually(
-        [&] { return contentsOf(statusFile()).rfind("ok: screenFrames=", 0) == 0; }, 10s))
-        << contentsOf(statusFile());
+    EXPECT_TRUE(test::eventually(
+        [&] { return test::readFile(statusFile()).rfind("ok: screenFrames=", 0) == 0; }, 10s))
+        << test::readFile(statusFile());
 }
 
 INSTANTIATE_TEST_SUITE_P(Values, InputChoice,
@@ -330,31 +317,65 @@ INSTANTIATE_TEST_SUITE_P(Values, InputChoice,
 
 // --- the sender's end and the capture's failure -----------------------------------------------
 
+// Every content the status file is replaced with, read as each replacement lands: a line that
+// is soon overwritten by the next one is still seen.
+class StatusFileWatch {
+  public:
+    StatusFileWatch(const std::string& directory, std::string fileName)
+        : descriptor_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), fileName_(std::move(fileName)),
+          path_(directory + "/" + fileName_) {
+        ::inotify_add_watch(descriptor_, directory.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE);
+    }
+    ~StatusFileWatch() { ::close(descriptor_); }
+    StatusFileWatch(const StatusFileWatch&) = delete;
+    StatusFileWatch& operator=(const StatusFileWatch&) = delete;
+
+    // Waits until the file has held `content`.
+    bool sees(const std::string& content, std::chrono::milliseconds timeout) {
+        const auto until = std::chrono::steady_clock::now() + timeout;
+        while (std::chrono::steady_clock::now() < until) {
+            pollfd entry{descriptor_, POLLIN, 0};
+            if (::poll(&entry, 1, 50) <= 0) {
+                continue;
+            }
+            alignas(inotify_event) char events[4096];
+            const ssize_t got = ::read(descriptor_, events, sizeof events);
+            for (ssize_t at = 0; got > 0 && at < got;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
+                if (event->len > 0 && fileName_ == event->name &&
+                    test::readFile(path_) == content) {
+                    return true;
+                }
+                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            }
+        }
+        return false;
+    }
+
+  private:
+    int descriptor_;
+    std::string fileName_;
+    std::string path_;
+};
+
 TEST_F(AppMode, ASenderEndingWithStatusThreeIsRecorded) {
-    // The stand-in leaves a reader on the pipe, so the program keeps running and the file can be
-    // watched; the line is overwritten by the next status line a second later.
+    // The stand-in leaves a reader on the pipe, so the program keeps running; the line is
+    // overwritten by the next status line, so each replacement of the file is watched.
+    StatusFileWatch watch(temporary(), "tovanel-sender-48100-status.txt");
     auto app = launchApp({{"TOVANEL_TEST_SENDER_EXIT_STATUS", "3"},
                           {"TOVANEL_TEST_SENDER_EXIT_AFTER", "1"},
                           {"TOVANEL_TEST_SENDER_KEEP_READING", "1"}});
-    EXPECT_TRUE(
-        eventually([&] { return contentsOf(statusFile()) == "tovanel-sender exited: 3"; }, 10s))
-        << contentsOf(statusFile());
+    EXPECT_TRUE(watch.sees("tovanel-sender exited: 3", 10s)) << test::readFile(statusFile());
 }
 
 TEST_F(AppMode, ASenderEndingWithStatusZeroLeavesTheFileToTheStatusLines) {
+    StatusFileWatch watch(temporary(), "tovanel-sender-48100-status.txt");
     auto app = launchApp({{"TOVANEL_TEST_SENDER_EXIT_STATUS", "0"},
                           {"TOVANEL_TEST_SENDER_EXIT_AFTER", "1"},
                           {"TOVANEL_TEST_SENDER_KEEP_READING", "1"}});
-    EXPECT_TRUE(eventually([&] { return theSender().end == "exit 0"; }, 10s));
-    bool sawExit = false;
-    eventually(
-        [&] {
-            sawExit = sawExit || contentsOf(statusFile()).find("exited") != std::string::npos;
-            return false;
-        },
-        1500ms);
-    EXPECT_FALSE(sawExit);
-    EXPECT_THAT(contentsOf(statusFile()), StartsWith("ok: screenFrames="));
+    EXPECT_TRUE(test::eventually([&] { return theSender().end == "exit 0"; }, 10s));
+    EXPECT_FALSE(watch.sees("tovanel-sender exited: 0", 2s));
+    EXPECT_THAT(test::readFile(statusFile()), StartsWith("ok: screenFrames="));
 }
 
 TEST_F(AppMode, ACaptureFailureIsTheFilesLastWordAndTheSenderIsLeftAlone) {
@@ -363,12 +384,12 @@ TEST_F(AppMode, ACaptureFailureIsTheFilesLastWordAndTheSenderIsLeftAlone) {
     const auto status = app->waitFor(10s);
     ASSERT_TRUE(status.has_value());
     EXPECT_EQ(*status, 1);
-    EXPECT_THAT(contentsOf(statusFile()),
+    EXPECT_THAT(test::readFile(statusFile()),
                 StartsWith("macOS capture failed: shareable content unavailable: "));
-    EXPECT_THAT(contentsOf(errorPath()),
+    EXPECT_THAT(test::readFile(errorPath()),
                 HasSubstr("tovanel-macos-capture: shareable content unavailable: "));
     // The sender saw its input end and is still there: nobody signalled it.
-    ASSERT_TRUE(eventually([&] { return theSender().end == "eof"; }, 5s));
+    ASSERT_TRUE(test::eventually([&] { return theSender().end == "eof"; }, 5s));
     const std::string pid = theSender().pid;
     EXPECT_TRUE(fs::exists("/proc/" + pid));
     ::kill(std::stoi(pid), SIGKILL);
@@ -384,7 +405,7 @@ class StaleSenders : public AppMode {
         options.argv = {path, "--port", port, "--input", "stdin", "--status-file", "/dev/null"};
         options.environment = environment({{"TOVANEL_TEST_SENDER_STAY", "1"}});
         auto sender = std::make_unique<ChildProcess>(options);
-        EXPECT_TRUE(eventually(
+        EXPECT_TRUE(test::eventually(
             [&] {
                 return fs::exists(records() + "/sender-" + std::to_string(sender->pid()) + ".end");
             },
@@ -393,7 +414,7 @@ class StaleSenders : public AppMode {
     }
 
     std::string endOf(const ChildProcess& sender) {
-        return contentsOf(records() + "/sender-" + std::to_string(sender.pid()) + ".end");
+        return test::readFile(records() + "/sender-" + std::to_string(sender.pid()) + ".end");
     }
 
     // Runs the app from `directory` on `port` until its own sender has started.
@@ -401,8 +422,8 @@ class StaleSenders : public AppMode {
                                     std::size_t sendersBefore) {
         auto app =
             launch({directory + "/tovanel-macos-capture", "--app"}, {{"TOVANEL_PORT", port}});
-        EXPECT_TRUE(eventually([&] { return senders().size() > sendersBefore; }, 10s))
-            << contentsOf(errorPath());
+        EXPECT_TRUE(test::eventually([&] { return senders().size() > sendersBefore; }, 10s))
+            << test::readFile(errorPath());
         app->stop(SIGKILL);
     }
 };
@@ -416,7 +437,7 @@ TEST_F(StaleSenders, OnlyTheSamePathWithTheSamePortIsSignalled) {
     auto other = staleSender(sender, "48200");
     auto otherDirectory = staleSender(elsewhere + "/tovanel-sender", "48100");
     runAppUntilItsSenderStarts(appDirectory, "48100", 4);
-    EXPECT_TRUE(eventually([&] { return endOf(*same) == "signal 15"; }, 5s)) << endOf(*same);
+    EXPECT_TRUE(test::eventually([&] { return endOf(*same) == "signal 15"; }, 5s)) << endOf(*same);
     EXPECT_EQ(endOf(*longer), "eof");
     EXPECT_EQ(endOf(*other), "eof");
     EXPECT_EQ(endOf(*otherDirectory), "eof");
@@ -445,7 +466,8 @@ TEST_F(StaleSenders, APathFullOfMetacharactersFindsItsOwnStaleSender) {
     installApp(odd, true);
     auto stale = staleSender(odd + "/tovanel-sender", "48100");
     runAppUntilItsSenderStarts(odd, "48100", 1);
-    EXPECT_TRUE(eventually([&] { return endOf(*stale) == "signal 15"; }, 5s)) << endOf(*stale);
+    EXPECT_TRUE(test::eventually([&] { return endOf(*stale) == "signal 15"; }, 5s))
+        << endOf(*stale);
 }
 
 } // namespace

@@ -1,12 +1,14 @@
 // Capture mode of the built executable against the private PulseAudio server: what the default
 // sink plays comes out on standard output as the PCM stream, the default output is moved off a
 // virtual device, a reader that goes away ends the program, and a missing server is reported.
+#include "eventually.h"
 #include "pulse/pulse_test.h"
 #include "signals/frame_numbering.h"
 #include "signals/numbering_checker.h"
 #include "signals/raw_pcm.h"
 #include "signals/sine_generator.h"
 #include "signals/tone_analysis.h"
+#include "test_directory.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -29,24 +31,11 @@ using ::testing::StartsWith;
 const std::string kExecutable = TOVANEL_EXECUTABLE;
 const std::string kBanner = "tovanel-macos-capture started\n";
 
-std::string contentsOf(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // Waits until the file holds `text`, or the time is up.
 bool waitForText(const std::string& path, const std::string& text,
                  std::chrono::milliseconds timeout) {
-    const auto until = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < until) {
-        if (contentsOf(path).find(text) != std::string::npos) {
-            return true;
-        }
-        std::this_thread::sleep_for(20ms);
-    }
-    return false;
+    return test::eventually([&] { return test::readFile(path).find(text) != std::string::npos; },
+                            timeout);
 }
 
 std::vector<float> silence(double seconds) {
@@ -66,7 +55,7 @@ class CaptureMode : public test::PulseServerTest {
         options.standardOutput = capturePath();
         options.standardError = errorPath();
         auto capture = std::make_unique<ChildProcess>(options);
-        EXPECT_TRUE(waitForText(errorPath(), kBanner, 10s)) << contentsOf(errorPath());
+        EXPECT_TRUE(waitForText(errorPath(), kBanner, 10s)) << test::readFile(errorPath());
         return capture;
     }
 
@@ -104,7 +93,7 @@ TEST_F(CaptureMode, ATonePlayedIntoTheDefaultSinkComesOutAsFloatStereoAt48k) {
     EXPECT_TRUE(report.continuous())
         << report.discontinuities << " discontinuities, " << report.glitches << " glitches, "
         << report.dropouts << " dropouts";
-    EXPECT_EQ(contentsOf(errorPath()), kBanner);
+    EXPECT_EQ(test::readFile(errorPath()), kBanner);
 }
 
 TEST_F(CaptureMode, EveryFramePassesBitForBit) {
@@ -158,8 +147,8 @@ TEST_P(ReaderGone, EndsTheProgramAtTheNextWriteWithNothingReported) {
     // The sink's monitor records silence while nothing plays, so the reader fills at once.
     const auto status = pipeline.waitFor(15s);
     ASSERT_TRUE(status.has_value()) << "the program went on after its reader left";
-    EXPECT_EQ(contentsOf(statusPath), std::to_string(128 + SIGPIPE) + "\n");
-    EXPECT_EQ(contentsOf(errorPath()), kBanner);
+    EXPECT_EQ(test::readFile(statusPath), std::to_string(128 + SIGPIPE) + "\n");
+    EXPECT_EQ(test::readFile(errorPath()), kBanner);
 }
 
 INSTANTIATE_TEST_SUITE_P(SigpipeDispositions, ReaderGone,
@@ -178,12 +167,12 @@ TEST_F(CaptureMode, WithoutAServerItFailsAtOnceWithTheReason) {
     const auto status = capture.waitFor(10s);
     ASSERT_TRUE(status.has_value()) << "no answer from a missing server must not hang";
     EXPECT_EQ(*status, 1);
-    const std::string standardError = contentsOf(errorPath());
+    const std::string standardError = test::readFile(errorPath());
     EXPECT_THAT(standardError,
                 StartsWith("tovanel-macos-capture: shareable content unavailable: "));
     EXPECT_THAT(standardError, HasSubstr("Connection refused"));
     EXPECT_EQ(standardError.back(), '\n');
-    EXPECT_EQ(contentsOf(capturePath()), "");
+    EXPECT_EQ(test::readFile(capturePath()), "");
 }
 
 } // namespace

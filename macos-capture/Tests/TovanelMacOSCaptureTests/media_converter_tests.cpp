@@ -4,6 +4,7 @@
 // continuity across buffer boundaries, frame accounting against the resampler's delay, chunked
 // against one-shot output, channel mapping, bit-exact same-rate pass-through, nothing lost when
 // the output is too small, integer and double scaling, and the errors it reports.
+#include "pcm/sample_conversion.h"
 #include "platform/portable/converter.h"
 #include "platform/portable/converter_status.h"
 #include "platform/portable/media.h"
@@ -113,18 +114,12 @@ CallResult convertOnce(PortableMedia& media, AudioConverter& converter,
     const auto out = media.makePCMBuffer(target, capacity);
     EXPECT_NE(out, nullptr);
     CallResult result;
-    bool supplied = input == nullptr;
-    result.status = converter.convertToBuffer(*out, result.error,
-                                              [&](std::uint32_t, ConverterInputStatus& status) {
-                                                  ++result.blockCalls;
-                                                  if (supplied) {
-                                                      status = ConverterInputStatus::noDataNow;
-                                                      return std::shared_ptr<PCMBuffer>();
-                                                  }
-                                                  supplied = true;
-                                                  status = ConverterInputStatus::haveData;
-                                                  return input;
-                                              });
+    const ConverterInputBlock oneShot = oneShotInput(input);
+    result.status = converter.convertToBuffer(
+        *out, result.error, [&](std::uint32_t packets, ConverterInputStatus& status) {
+            ++result.blockCalls;
+            return oneShot(packets, status);
+        });
     result.frames = out->frameLength();
     appendOutput(*out, output);
     return result;

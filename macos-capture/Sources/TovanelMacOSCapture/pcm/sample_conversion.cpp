@@ -75,20 +75,8 @@ std::variant<ByteBlock, ConversionError> convertToTargetPCM(const SampleBuffer& 
     if (!output) {
         return CaptureError(Case::bufferAllocationFailed);
     }
-    // The whole input once, then "nothing for now": the converter keeps what it holds back for
-    // the next buffer instead of being told the stream has ended.
-    bool supplied = false;
-    const ConverterInputBlock inputBlock = [&](std::uint32_t, ConverterInputStatus& status) {
-        if (supplied) {
-            status = ConverterInputStatus::noDataNow;
-            return std::shared_ptr<PCMBuffer>();
-        }
-        supplied = true;
-        status = ConverterInputStatus::haveData;
-        return input;
-    };
     std::optional<PlatformError> error;
-    (void)state.converter->convertToBuffer(*output, error, inputBlock);
+    (void)state.converter->convertToBuffer(*output, error, oneShotInput(std::move(input)));
     if (error) {
         return std::move(*error);
     }
@@ -149,6 +137,19 @@ bool copy(AudioBufferList& sourceList, std::size_t usableRecords, PCMBuffer& des
         to.mDataByteSize = bytes;
     }
     return complete;
+}
+
+ConverterInputBlock oneShotInput(std::shared_ptr<PCMBuffer> input) {
+    return [input = std::move(input), supplied = false](std::uint32_t,
+                                                        ConverterInputStatus& status) mutable {
+        if (supplied || !input) {
+            status = ConverterInputStatus::noDataNow;
+            return std::shared_ptr<PCMBuffer>();
+        }
+        supplied = true;
+        status = ConverterInputStatus::haveData;
+        return input;
+    };
 }
 
 ByteBlock interleavedStereo(PCMBuffer& buffer) {
