@@ -6,13 +6,11 @@
 #include "signals/raw_pcm.h"
 #include "signals/sine_generator.h"
 #include "signals/tone_analysis.h"
+#include "status_file_watch.h"
 #include "test_directory.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/inotify.h>
-#include <unistd.h>
 
 #include <csignal>
 #include <filesystem>
@@ -317,51 +315,10 @@ INSTANTIATE_TEST_SUITE_P(Values, InputChoice,
 
 // --- the sender's end and the capture's failure -----------------------------------------------
 
-// Every content the status file is replaced with, read as each replacement lands: a line that
-// is soon overwritten by the next one is still seen.
-class StatusFileWatch {
-  public:
-    StatusFileWatch(const std::string& directory, std::string fileName)
-        : descriptor_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)), fileName_(std::move(fileName)),
-          path_(directory + "/" + fileName_) {
-        ::inotify_add_watch(descriptor_, directory.c_str(), IN_MOVED_TO | IN_CLOSE_WRITE);
-    }
-    ~StatusFileWatch() { ::close(descriptor_); }
-    StatusFileWatch(const StatusFileWatch&) = delete;
-    StatusFileWatch& operator=(const StatusFileWatch&) = delete;
-
-    // Waits until the file has held `content`.
-    bool sees(const std::string& content, std::chrono::milliseconds timeout) {
-        const auto until = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < until) {
-            pollfd entry{descriptor_, POLLIN, 0};
-            if (::poll(&entry, 1, 50) <= 0) {
-                continue;
-            }
-            alignas(inotify_event) char events[4096];
-            const ssize_t got = ::read(descriptor_, events, sizeof events);
-            for (ssize_t at = 0; got > 0 && at < got;) {
-                const auto* event = reinterpret_cast<const inotify_event*>(events + at);
-                if (event->len > 0 && fileName_ == event->name &&
-                    test::readFile(path_) == content) {
-                    return true;
-                }
-                at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
-            }
-        }
-        return false;
-    }
-
-  private:
-    int descriptor_;
-    std::string fileName_;
-    std::string path_;
-};
-
 TEST_F(AppMode, ASenderEndingWithStatusThreeIsRecorded) {
     // The stand-in leaves a reader on the pipe, so the program keeps running; the line is
     // overwritten by the next status line, so each replacement of the file is watched.
-    StatusFileWatch watch(temporary(), "tovanel-sender-48100-status.txt");
+    test::StatusFileWatch watch(temporary(), "tovanel-sender-48100-status.txt");
     auto app = launchApp({{"TOVANEL_TEST_SENDER_EXIT_STATUS", "3"},
                           {"TOVANEL_TEST_SENDER_EXIT_AFTER", "1"},
                           {"TOVANEL_TEST_SENDER_KEEP_READING", "1"}});
@@ -369,7 +326,7 @@ TEST_F(AppMode, ASenderEndingWithStatusThreeIsRecorded) {
 }
 
 TEST_F(AppMode, ASenderEndingWithStatusZeroLeavesTheFileToTheStatusLines) {
-    StatusFileWatch watch(temporary(), "tovanel-sender-48100-status.txt");
+    test::StatusFileWatch watch(temporary(), "tovanel-sender-48100-status.txt");
     auto app = launchApp({{"TOVANEL_TEST_SENDER_EXIT_STATUS", "0"},
                           {"TOVANEL_TEST_SENDER_EXIT_AFTER", "1"},
                           {"TOVANEL_TEST_SENDER_KEEP_READING", "1"}});

@@ -28,7 +28,13 @@ void TovanelSenderApp::start(const std::vector<std::string>& arguments) {
     const std::string input = environmentValue("TOVANEL_INPUT", "screen");
 
     statusFileURL = statusFilePath(port);
-    writeStatusFile("");
+    // Start-up goes on without the file, but the sender will see no status: say so once, since
+    // only the user can mend it (a missing temporary directory, a port too long for a name).
+    if (const auto failure = platform.files.replaceFileAtomically(*statusFileURL, "")) {
+        const std::string line =
+            std::string(statusFileWarningPrefix) + failure->localizedDescription() + "\n";
+        std::fputs(line.c_str(), stderr);
+    }
 
     const auto senderPath = senderExecutablePath(arguments);
     if (!senderPath) {

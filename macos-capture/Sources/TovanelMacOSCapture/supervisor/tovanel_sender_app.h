@@ -18,6 +18,8 @@ namespace tovanel {
 class TovanelSenderApp : public std::enable_shared_from_this<TovanelSenderApp> {
   public:
     static constexpr std::string_view launchFailurePrefix = "PC Tovanel Sender failed to start: ";
+    static constexpr std::string_view statusFileWarningPrefix =
+        "PC Tovanel Sender: the status file cannot be written: ";
 
     TovanelSenderApp() = default;
     TovanelSenderApp(const TovanelSenderApp&) = delete;
