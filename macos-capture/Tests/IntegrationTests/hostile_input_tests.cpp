@@ -234,8 +234,7 @@ TEST_F(HostileInput, AMissingPkillDelaysNothing) {
                     app + "/tovanel-macos-capture"};
     options.environment = {{"PULSE_SERVER", "unix:" + root + "/no-server"},
                            {"TMPDIR", root + "/tmp"},
-                           {"TOVANEL_TEST_SENDER_DIR", root + "/records"},
-                           {"TOVANEL_TEST_SENDER_STAY", "1"}};
+                           {"TOVANEL_TEST_SENDER_DIR", root + "/records"}};
     options.standardError = root + "/stderr";
     const auto started = std::chrono::steady_clock::now();
     ChildProcess program(options);
