@@ -585,6 +585,22 @@ TEST_F(ScreenCaptureSource, AListAnnouncingMoreBuffersThanItHoldsIsReadOnlyAsFar
     EXPECT_EQ(samples[31], right[15]);
 }
 
+// Found by fuzzing: the frame count alone used to size the copy's PCM buffer before the list was
+// checked, so a buffer announcing a billion frames over 64 reserved 8 GB before it was refused.
+TEST_F(ScreenCaptureSource, AFrameCountTheListCannotBackIsRefusedBeforeAnyBufferIsMade) {
+    auto source = makeSource();
+    startRunning(*source);
+    ::testing::internal::CaptureStderr();
+    deliverAudio(*source, sim::audioSampleBuffer(
+                              kTarget, {ramp(64, 0, 0.01f), ramp(64, 0, 0.01f)},
+                              bufferFaults([](auto& f) { f.numSamples = 1'000'000'000; })));
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(),
+              "audio conversion failed: " + captureErrorText(0) + "\n");
+    EXPECT_THAT(platform.media.outputCapacities(), IsEmpty()); // no buffer in the target layout
+    EXPECT_TRUE(output->bytes().empty());
+    EXPECT_EQ(Probe::audioBuffers(*source), 1);
+}
+
 TEST_F(ScreenCaptureSource, WithoutOnStatusAFailureIsOnlyTheStandardErrorLine) {
     auto source = makeSource(false);
     startRunning(*source);

@@ -30,6 +30,24 @@ std::optional<std::uint32_t> outputCapacity(std::uint32_t inputFrames, double so
     return static_cast<std::uint32_t>(frames) + 16;
 }
 
+// True when every buffer `format` lays its frames out in (one when interleaved, one per channel
+// when planar) has a record in the list with data for all `frames`.
+bool listHoldsFrames(AudioBufferList& list, std::size_t usableRecords, const AudioFormat& format,
+                     std::uint32_t frames) {
+    const std::uint64_t bytes = std::uint64_t{frames} * format.streamDescription().mBytesPerFrame;
+    if (bytes == 0) {
+        return true;
+    }
+    const std::size_t needed = format.isInterleaved() ? 1 : format.channelCount();
+    if (std::min<std::size_t>(list.mNumberBuffers, usableRecords) < needed) {
+        return false;
+    }
+    const auto records = audioBuffers(list, needed);
+    return std::all_of(records.begin(), records.end(), [&](const AudioBuffer& record) {
+        return record.mData != nullptr && record.mDataByteSize >= bytes;
+    });
+}
+
 } // namespace
 
 std::variant<ByteBlock, ConversionError> convertToTargetPCM(const SampleBuffer& buffer,
@@ -103,13 +121,19 @@ pcmBuffer(const SampleBuffer& buffer, const std::shared_ptr<AudioFormat>& format
     if (frames < 0 || frames > std::numeric_limits<std::uint32_t>::max()) {
         return CaptureError(Case::bufferAllocationFailed);
     }
+    // A list that does not hold every frame it announces would leave silence standing in for
+    // audio that never came: such a buffer is reported, not passed on. Checked before the PCM
+    // buffer is made, so a frame count the list cannot back never reserves memory for itself.
+    if (!listHoldsFrames(*list.get(), list.recordsThatFit(), *format,
+                         static_cast<std::uint32_t>(frames))) {
+        return CaptureError(Case::audioBufferListUnavailable, 0);
+    }
     auto pcm = current().media.makePCMBuffer(format, static_cast<std::uint32_t>(frames));
     if (!pcm) {
         return CaptureError(Case::bufferAllocationFailed);
     }
     pcm->setFrameLength(static_cast<std::uint32_t>(frames));
-    // A list that does not hold every frame it announces would leave silence standing in for
-    // audio that never came: such a buffer is reported, not passed on.
+    // The same rule against the buffer's own layout, for a platform that lays it out otherwise.
     if (!copy(*list.get(), list.recordsThatFit(), *pcm)) {
         return CaptureError(Case::audioBufferListUnavailable, 0);
     }
