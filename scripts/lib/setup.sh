@@ -5,8 +5,9 @@
 TOVANEL_PACKAGES=(
   g++ cmake ninja-build pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
+  libpulse-dev libsoxr-dev
   pulseaudio pulseaudio-utils
-  libsoxr-dev
+  procps
 )
 
 tovanel_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)

@@ -241,6 +241,18 @@ TEST_F(Devices, DeviceListFailuresAndShortDelivery) {
     EXPECT_EQ(audioDeviceIDs(), std::nullopt);
 }
 
+TEST_F(Devices, AbsurdSizesAreFailedReadsNotAllocations) {
+    const AudioObjectID device = add("Device", 2, 2);
+    auto huge = SimAudioHardware::bufferList({2});
+    huge.resize(2u << 20);
+    hardware.setRawValue(device, streamConfiguration(kOutput), huge);
+    EXPECT_FALSE(audioDeviceHasChannels(device, kOutput));
+    hardware.setRawValue(kAudioObjectSystemObject, kDevices, idBytes({device}, 2u << 20));
+    EXPECT_EQ(audioDeviceIDs(), std::nullopt);
+    EXPECT_FALSE(hardware.wasCalled(Call::getPropertyData, kAudioObjectSystemObject,
+                                    kAudioHardwarePropertyDevices));
+}
+
 TEST_F(Devices, DefaultOutputOfZeroOrAFailedReadIsNone) {
     EXPECT_EQ(defaultOutputDevice(), std::nullopt); // the property does not exist yet
     hardware.setDefault(kAudioHardwarePropertyDefaultOutputDevice, 0);

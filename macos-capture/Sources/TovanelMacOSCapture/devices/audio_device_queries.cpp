@@ -14,6 +14,10 @@ AudioHardware& hardware() {
     return current().audioHardware;
 }
 
+// No real device list or stream configuration comes near this; a larger size is a faulty
+// answer, and allocating it would be the fault's to decide.
+constexpr std::uint32_t kLargestPropertySize = 1u << 20;
+
 AudioObjectPropertyAddress globalAddress(std::uint32_t selector) {
     return {selector, kAudioObjectPropertyScopeGlobal, kAudioObjectPropertyElementMain};
 }
@@ -40,7 +44,8 @@ bool audioDeviceHasChannels(AudioObjectID device, std::uint32_t scope) {
     const AudioObjectPropertyAddress address{kAudioDevicePropertyStreamConfiguration, scope,
                                              kAudioObjectPropertyElementMain};
     std::uint32_t size = 0;
-    if (hardware().getPropertyDataSize(device, address, size) != 0 || size == 0) {
+    if (hardware().getPropertyDataSize(device, address, size) != 0 || size == 0 ||
+        size > kLargestPropertySize) {
         return false;
     }
     std::vector<std::uint8_t> block(size);
@@ -71,7 +76,7 @@ std::optional<std::vector<AudioObjectID>> audioDeviceIDs() {
     const auto address = globalAddress(kAudioHardwarePropertyDevices);
     std::uint32_t size = 0;
     if (hardware().getPropertyDataSize(kAudioObjectSystemObject, address, size) != 0 ||
-        size < sizeof(AudioObjectID)) {
+        size < sizeof(AudioObjectID) || size > kLargestPropertySize) {
         return std::nullopt;
     }
     std::vector<AudioObjectID> devices(size / sizeof(AudioObjectID), kAudioObjectUnknown);
