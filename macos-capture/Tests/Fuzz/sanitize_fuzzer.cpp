@@ -5,6 +5,7 @@
 // block itself.
 #include "fuzz_check.h"
 #include "pcm/sanitize.h"
+#include "reference_sanitize.h"
 
 #include <algorithm>
 #include <bit>
@@ -17,20 +18,7 @@ namespace {
 
 using namespace tovanel;
 
-// The rule written the plain way, one value at a time.
-std::uint32_t referenceSanitized(std::uint32_t bits) {
-    const float x = std::bit_cast<float>(bits);
-    if (std::isnan(x) || std::isinf(x)) {
-        return 0;
-    }
-    if (x < std::bit_cast<float>(kLowerSampleBoundBits)) {
-        return kLowerSampleBoundBits;
-    }
-    if (x > std::bit_cast<float>(kUpperSampleBoundBits)) {
-        return kUpperSampleBoundBits;
-    }
-    return bits;
-}
+using test::referenceSanitized;
 
 std::uint32_t sampleAt(const std::uint8_t* bytes, std::size_t index) {
     std::uint32_t bits;

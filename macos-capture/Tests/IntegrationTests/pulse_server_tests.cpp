@@ -58,7 +58,7 @@ TEST_F(PrivatePulseServer, AnswersAndHasTheTestSinksWithTheirExactDescriptions) 
         const auto sink = server().sink(expected.name);
         ASSERT_TRUE(sink.has_value()) << expected.name;
         EXPECT_EQ(sink->description, expected.description);
-        EXPECT_EQ(sink->sampleSpecification, "float32le 2ch 48000Hz");
+        EXPECT_EQ(sink->sampleSpec, "float32le 2ch 48000Hz");
         EXPECT_EQ(sink->monitorSource, std::string(expected.name) + ".monitor");
         EXPECT_FALSE(sink->muted);
     }

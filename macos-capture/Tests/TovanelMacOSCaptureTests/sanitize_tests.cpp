@@ -1,6 +1,7 @@
 // sanitizedInterleavedFloatPCM: bit-exact results for every class of value, every length and
 // alignment, compared with a plain scalar reference.
 #include "pcm/sanitize.h"
+#include "reference_sanitize.h"
 
 #include <gtest/gtest.h>
 
@@ -14,20 +15,7 @@
 namespace tovanel {
 namespace {
 
-// The rule written the plain way, one value at a time.
-std::uint32_t referenceSanitized(std::uint32_t bits) {
-    const float x = std::bit_cast<float>(bits);
-    if (std::isnan(x) || std::isinf(x)) {
-        return 0;
-    }
-    if (x < std::bit_cast<float>(kLowerSampleBoundBits)) {
-        return kLowerSampleBoundBits;
-    }
-    if (x > std::bit_cast<float>(kUpperSampleBoundBits)) {
-        return kUpperSampleBoundBits;
-    }
-    return bits;
-}
+using test::referenceSanitized;
 
 using Bytes = std::vector<std::uint8_t>;
 

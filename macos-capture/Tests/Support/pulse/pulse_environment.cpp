@@ -191,8 +191,9 @@ std::vector<SinkInfo> PulseServer::sinks() const {
             sinks.back().name = *name;
         } else if (const auto description = field("Description")) {
             sinks.back().description = *description;
-        } else if (const auto spec = field("Sample Specification")) {
-            sinks.back().sampleSpecification = *spec;
+        } else if (const std::string text = trimmed(line); text.rfind("Sample Spec", 0) == 0) {
+            // pactl's label for the sink's sample format, e.g. "float32le 2ch 48000Hz"
+            sinks.back().sampleSpec = text.substr(text.find(": ") + 2);
         } else if (const auto monitor = field("Monitor Source")) {
             sinks.back().monitorSource = *monitor;
         } else if (const auto mute = field("Mute")) {

@@ -16,7 +16,7 @@ namespace tovanel::test {
 struct SinkInfo {
     std::string name;
     std::string description;
-    std::string sampleSpecification; // as pactl prints it, e.g. "float32le 2ch 48000Hz"
+    std::string sampleSpec; // as pactl prints it, e.g. "float32le 2ch 48000Hz"
     std::string monitorSource;
     bool muted = false;
 };
