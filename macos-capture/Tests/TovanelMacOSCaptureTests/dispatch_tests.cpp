@@ -119,6 +119,124 @@ TEST(SerialQueue, MayBeReleasedByOneOfItsOwnJobs) {
     EXPECT_EQ(done.get_future().wait_for(5s), std::future_status::ready);
 }
 
+TEST(SerialQueue, RunsAJobHereWhenIdleAsOneOfItsOwn) {
+    PortableDispatch dispatch;
+    auto queue = dispatch.makeSerialQueue("tovanel.test.here");
+    const auto caller = std::this_thread::get_id();
+    std::thread::id ranOn;
+    bool wasCurrent = false;
+    queue->asyncOrRunHere([&] {
+        ranOn = std::this_thread::get_id();
+        wasCurrent = queue->isCurrent();
+    });
+    EXPECT_EQ(ranOn, caller); // done before the call returned, on this thread
+    EXPECT_TRUE(wasCurrent);
+    EXPECT_FALSE(queue->isCurrent());
+}
+
+TEST(SerialQueue, QueuesBehindWorkItAlreadyHas) {
+    PortableDispatch dispatch;
+    auto queue = dispatch.makeSerialQueue("tovanel.test.behind");
+    std::promise<void> release;
+    std::vector<int> order;
+    queue->async([&, future = release.get_future().share()] {
+        future.wait();
+        order.push_back(1);
+    });
+    queue->async([&] { order.push_back(2); });
+    const auto caller = std::this_thread::get_id();
+    std::thread::id ranOn = caller;
+    queue->asyncOrRunHere([&] {
+        ranOn = std::this_thread::get_id();
+        order.push_back(3);
+    });
+    release.set_value();
+    sim::drain(*queue);
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+    EXPECT_NE(ranOn, caller);
+}
+
+TEST(SerialQueue, AJobSubmittingToItsOwnQueueRunsItAfterwardsNotInside) {
+    PortableDispatch dispatch;
+    auto queue = dispatch.makeSerialQueue("tovanel.test.nested");
+    // The outer job once on the queue's own thread and once run here.
+    for (const bool outerHere : {false, true}) {
+        std::vector<int> order;
+        std::promise<void> innerRan;
+        auto outer = [&] {
+            queue->asyncOrRunHere([&] {
+                order.push_back(2);
+                innerRan.set_value();
+            });
+            order.push_back(1);
+        };
+        if (outerHere) {
+            queue->asyncOrRunHere(outer);
+        } else {
+            queue->async(outer);
+        }
+        // Nothing else is queued meanwhile: the inner job finds the queue otherwise idle.
+        ASSERT_EQ(innerRan.get_future().wait_for(5s), std::future_status::ready);
+        sim::drain(*queue);
+        EXPECT_EQ(order, (std::vector<int>{1, 2})) << "outer job run here: " << outerHere;
+    }
+}
+
+// A producer running jobs on its own thread and others queueing them: still one job at a time,
+// each producer's jobs in its order, and the worker never runs beside a job run here.
+TEST(SerialQueue, JobsRunHereAndQueuedJobsNeverOverlap) {
+    PortableDispatch dispatch;
+    auto queue = dispatch.makeSerialQueue("tovanel.test.mixed");
+    constexpr int kProducers = 3;
+    constexpr int kJobs = 2000;
+    std::vector<std::vector<int>> seen(kProducers);
+    std::atomic<int> running{0};
+    std::atomic<int> mostAtOnce{0};
+    std::atomic<int> ranHere{0};
+    std::vector<std::thread> producers;
+    for (int p = 0; p < kProducers; ++p) {
+        producers.emplace_back([&, p] {
+            const auto producer = std::this_thread::get_id();
+            for (int i = 0; i < kJobs; ++i) {
+                auto job = [&, p, i, producer] {
+                    const int now = ++running;
+                    mostAtOnce = std::max(mostAtOnce.load(), now);
+                    seen[p].push_back(i); // unguarded on purpose: serial jobs need no lock
+                    ranHere += std::this_thread::get_id() == producer ? 1 : 0;
+                    --running;
+                };
+                if (p == 0) {
+                    queue->asyncOrRunHere(job);
+                } else {
+                    queue->async(job);
+                }
+            }
+        });
+    }
+    for (auto& producer : producers) {
+        producer.join();
+    }
+    sim::drain(*queue);
+    for (int p = 0; p < kProducers; ++p) {
+        ASSERT_EQ(seen[p].size(), static_cast<std::size_t>(kJobs));
+        EXPECT_TRUE(std::is_sorted(seen[p].begin(), seen[p].end()));
+    }
+    EXPECT_EQ(mostAtOnce.load(), 1);
+    EXPECT_GT(ranHere.load(), 0);
+}
+
+TEST(SerialQueue, MayBeReleasedByAJobRunningHere) {
+    PortableDispatch dispatch;
+    auto queue = dispatch.makeSerialQueue("tovanel.test.release.here");
+    bool ran = false;
+    auto* raw = queue.get();
+    raw->asyncOrRunHere([held = std::move(queue), &ran]() mutable {
+        held.reset(); // the last reference goes away inside the job
+        ran = true;
+    });
+    EXPECT_TRUE(ran);
+}
+
 // Records when each tick ran and whether it ran on the timer's queue.
 struct TickLog {
     std::mutex mutex;

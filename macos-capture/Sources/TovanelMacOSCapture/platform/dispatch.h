@@ -27,6 +27,10 @@ class SerialQueue {
 
     virtual const std::string& label() const = 0;
     virtual void async(std::function<void()> job) = 0;
+    // Like async, except that a backend may run the job at once on the calling thread, as one
+    // of this queue's jobs, when the queue has nothing else to run. For a producer whose own
+    // thread can afford to run the job and would otherwise wake the queue's for every item.
+    virtual void asyncOrRunHere(std::function<void()> job) { async(std::move(job)); }
     // True on the thread that is running one of this queue's jobs.
     virtual bool isCurrent() const = 0;
 };

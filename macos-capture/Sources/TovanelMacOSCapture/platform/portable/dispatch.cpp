@@ -32,6 +32,7 @@ struct QueueState {
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<std::function<void()>> jobs;
+    bool runningHere = false; // a submitter is running a job on its own thread
     bool stopping = false;
 };
 
@@ -40,7 +41,8 @@ void runQueue(const std::shared_ptr<QueueState>& state) {
     currentQueue = state.get();
     std::unique_lock lock(state->mutex);
     for (;;) {
-        state->wake.wait(lock, [&] { return state->stopping || !state->jobs.empty(); });
+        state->wake.wait(
+            lock, [&] { return !state->runningHere && (state->stopping || !state->jobs.empty()); });
         if (state->jobs.empty()) {
             return;
         }
@@ -85,6 +87,35 @@ class PortableSerialQueue final : public SerialQueue {
             state->jobs.push_back(std::move(job));
         }
         state->wake.notify_one();
+    }
+
+    void asyncOrRunHere(std::function<void()> job) override {
+        const std::shared_ptr<QueueState> state = state_;
+        {
+            std::lock_guard lock(state->mutex);
+            // A job of this queue submitting to it, or a queue with work of its own, keeps order
+            // by queueing.
+            if (currentQueue != nullptr || state->runningHere || !state->jobs.empty() ||
+                state->stopping) {
+                state->jobs.push_back(std::move(job));
+                state->wake.notify_one();
+                return;
+            }
+            state->runningHere = true;
+        }
+        currentQueue = state.get();
+        job();
+        job = nullptr;
+        currentQueue = nullptr;
+        bool queued = false;
+        {
+            std::lock_guard lock(state->mutex);
+            state->runningHere = false;
+            queued = !state->jobs.empty() || state->stopping;
+        }
+        if (queued) {
+            state->wake.notify_one();
+        }
     }
 
     bool isCurrent() const override { return currentQueue == state_.get(); }

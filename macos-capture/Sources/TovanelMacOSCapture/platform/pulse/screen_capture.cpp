@@ -111,6 +111,9 @@ class PulseCaptureStream final : public CaptureStream,
     }
 
     // Main-loop thread: hands whole frames to the audio output's queue as one sample buffer.
+    // While that queue is idle the handler runs right here, as one of its jobs: a buffer then
+    // costs one thread wake-up, not two. A reader that stalls the handler's write holds this
+    // thread meanwhile; the server keeps what it records, up to its buffer, until we read again.
     bool deliver(const std::uint8_t* data, std::size_t bytes) {
         if (inFlight_->load() >= kMostBuffersInFlight) {
             return false;
@@ -143,7 +146,7 @@ class PulseCaptureStream final : public CaptureStream,
         auto buffer = std::make_shared<portable::PortableSampleBuffer>(
             description_, static_cast<std::int64_t>(frameCount), std::move(buffers));
         ++*inFlight_;
-        audio.queue->async([output = audio.output, buffer, inFlight = inFlight_] {
+        audio.queue->asyncOrRunHere([output = audio.output, buffer, inFlight = inFlight_] {
             if (const auto alive = output.lock()) {
                 alive->streamDidOutputSampleBuffer(*buffer, StreamOutputType::audio);
             }
