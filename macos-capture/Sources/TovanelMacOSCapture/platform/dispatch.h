@@ -2,7 +2,8 @@
 //
 // Callers guarantee:
 //   - a timer's queue was made by the same backend's makeSerialQueue;
-//   - runMainLoop is called on the main thread only.
+//   - runMainLoop is called on the main thread only;
+//   - asyncOrRunHere is never called on the thread running runMainLoop.
 // Every backend must:
 //   - run the jobs of one serial queue one at a time, in the order they were submitted, off the
 //     main thread; queues run independently of each other;

@@ -104,8 +104,12 @@ class PortableSerialQueue final : public SerialQueue {
             state->runningHere = true;
         }
         currentQueue = state.get();
-        job();
-        job = nullptr;
+        // A job that throws ends the process, as it would on the queue's own thread, rather
+        // than leave the queue marked busy for ever.
+        [&]() noexcept {
+            job();
+            job = nullptr;
+        }();
         currentQueue = nullptr;
         bool queued = false;
         {
