@@ -32,7 +32,7 @@ struct QueueState {
     std::mutex mutex;
     std::condition_variable wake;
     std::deque<std::function<void()>> jobs;
-    bool runningHere = false; // a submitter is running a job on its own thread
+    bool running = false; // a job is running, on the worker or on a submitter's thread
     bool stopping = false;
 };
 
@@ -42,16 +42,18 @@ void runQueue(const std::shared_ptr<QueueState>& state) {
     std::unique_lock lock(state->mutex);
     for (;;) {
         state->wake.wait(
-            lock, [&] { return !state->runningHere && (state->stopping || !state->jobs.empty()); });
+            lock, [&] { return !state->running && (state->stopping || !state->jobs.empty()); });
         if (state->jobs.empty()) {
             return;
         }
         auto job = std::move(state->jobs.front());
         state->jobs.pop_front();
+        state->running = true;
         lock.unlock();
         job();
         job = nullptr; // release what the job captured before taking the lock again
         lock.lock();
+        state->running = false;
     }
 }
 
@@ -93,15 +95,15 @@ class PortableSerialQueue final : public SerialQueue {
         const std::shared_ptr<QueueState> state = state_;
         {
             std::lock_guard lock(state->mutex);
-            // A job of this queue submitting to it, or a queue with work of its own, keeps order
-            // by queueing.
-            if (currentQueue != nullptr || state->runningHere || !state->jobs.empty() ||
+            // Queued when a job is running or waiting (order and one at a time), when a job of
+            // any queue submits (it must not run inside that job) or when the queue is stopping.
+            if (currentQueue != nullptr || state->running || !state->jobs.empty() ||
                 state->stopping) {
                 state->jobs.push_back(std::move(job));
                 state->wake.notify_one();
                 return;
             }
-            state->runningHere = true;
+            state->running = true;
         }
         currentQueue = state.get();
         // A job that throws ends the process, as it would on the queue's own thread, rather
@@ -114,7 +116,7 @@ class PortableSerialQueue final : public SerialQueue {
         bool queued = false;
         {
             std::lock_guard lock(state->mutex);
-            state->runningHere = false;
+            state->running = false;
             queued = !state->jobs.empty() || state->stopping;
         }
         if (queued) {
