@@ -19,6 +19,20 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
+// Waits for every producer and for the queue, then checks that each producer's `jobs` jobs all
+// ran, in the order it submitted them.
+void expectEachProducersJobsInOrder(std::vector<std::thread>& producers, SerialQueue& queue,
+                                    const std::vector<std::vector<int>>& seen, int jobs) {
+    for (auto& producer : producers) {
+        producer.join();
+    }
+    sim::drain(queue);
+    for (const auto& oneProducer : seen) {
+        ASSERT_EQ(oneProducer.size(), static_cast<std::size_t>(jobs));
+        EXPECT_TRUE(std::is_sorted(oneProducer.begin(), oneProducer.end()));
+    }
+}
+
 TEST(SerialQueue, RunsJobsOneAtATimeInSubmissionOrder) {
     PortableDispatch dispatch;
     auto queue = dispatch.makeSerialQueue("tovanel.test.order");
@@ -58,14 +72,7 @@ TEST(SerialQueue, KeepsEachProducersOrderWhenSeveralSubmitAtOnce) {
             }
         });
     }
-    for (auto& producer : producers) {
-        producer.join();
-    }
-    sim::drain(*queue);
-    for (int p = 0; p < kProducers; ++p) {
-        ASSERT_EQ(seen[p].size(), static_cast<std::size_t>(kJobs));
-        EXPECT_TRUE(std::is_sorted(seen[p].begin(), seen[p].end()));
-    }
+    ASSERT_NO_FATAL_FAILURE(expectEachProducersJobsInOrder(producers, *queue, seen, kJobs));
 }
 
 TEST(SerialQueue, KnowsWhetherItIsRunningTheCurrentJob) {
@@ -223,14 +230,7 @@ TEST(SerialQueue, JobsRunHereAndQueuedJobsNeverOverlap) {
             }
         });
     }
-    for (auto& producer : producers) {
-        producer.join();
-    }
-    sim::drain(*queue);
-    for (int p = 0; p < kProducers; ++p) {
-        ASSERT_EQ(seen[p].size(), static_cast<std::size_t>(kJobs));
-        EXPECT_TRUE(std::is_sorted(seen[p].begin(), seen[p].end()));
-    }
+    ASSERT_NO_FATAL_FAILURE(expectEachProducersJobsInOrder(producers, *queue, seen, kJobs));
     EXPECT_EQ(jobsRun, kProducers * kJobs);
     EXPECT_EQ(mostAtOnce.load(), 1);
     EXPECT_GT(ranHere.load(), 0);
