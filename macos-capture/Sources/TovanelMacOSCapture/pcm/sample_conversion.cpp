@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 namespace tovanel {
 
@@ -46,6 +47,22 @@ bool listHoldsFrames(AudioBufferList& list, std::size_t usableRecords, const Aud
     return std::all_of(records.begin(), records.end(), [&](const AudioBuffer& record) {
         return record.mData != nullptr && record.mDataByteSize >= bytes;
     });
+}
+
+// Frame i of `out` takes sample i × stride of `left`, then of `right`, moved as 32-bit words
+// (bytes, not float values). A stride fixed at compile time lets the loop vectorise.
+template <std::size_t kStride>
+void interleaveWords(const float* left, const float* right, std::size_t stride, std::size_t frames,
+                     std::uint8_t* out) {
+    const std::size_t step = kStride != 0 ? kStride : stride;
+    for (std::size_t i = 0; i < frames; ++i) {
+        std::uint32_t leftWord;
+        std::uint32_t rightWord;
+        std::memcpy(&leftWord, left + i * step, 4);
+        std::memcpy(&rightWord, right + i * step, 4);
+        std::memcpy(out + 8 * i, &leftWord, 4);
+        std::memcpy(out + 8 * i + 4, &rightWord, 4);
+    }
 }
 
 } // namespace
@@ -163,16 +180,12 @@ bool copy(AudioBufferList& sourceList, std::size_t usableRecords, PCMBuffer& des
     return complete;
 }
 
+// The block hands its buffer over on the first call, which is all the "supplied" flag needs:
+// with the buffer as its only capture it fits std::function's own storage, no allocation.
 ConverterInputBlock oneShotInput(std::shared_ptr<PCMBuffer> input) {
-    return [input = std::move(input), supplied = false](std::uint32_t,
-                                                        ConverterInputStatus& status) mutable {
-        if (supplied || !input) {
-            status = ConverterInputStatus::noDataNow;
-            return std::shared_ptr<PCMBuffer>();
-        }
-        supplied = true;
-        status = ConverterInputStatus::haveData;
-        return input;
+    return [input = std::move(input)](std::uint32_t, ConverterInputStatus& status) mutable {
+        status = input ? ConverterInputStatus::haveData : ConverterInputStatus::noDataNow;
+        return std::exchange(input, nullptr);
     };
 }
 
@@ -185,12 +198,11 @@ ByteBlock interleavedStereo(PCMBuffer& buffer) {
     }
     const float* left = channels[0];
     const float* right = channels[std::min<std::uint32_t>(1, channelCount - 1)];
-    const std::size_t stride = buffer.stride();
     ByteBlock block = ByteBlock::forOverwrite(static_cast<std::size_t>(frames) * 8);
-    std::uint8_t* out = block.data();
-    for (std::size_t i = 0; i < frames; ++i) {
-        std::memcpy(out + 8 * i, left + i * stride, 4);
-        std::memcpy(out + 8 * i + 4, right + i * stride, 4);
+    if (buffer.stride() == 1) {
+        interleaveWords<1>(left, right, 1, frames, block.data()); // planar: the usual case
+    } else {
+        interleaveWords<0>(left, right, buffer.stride(), frames, block.data());
     }
     return block;
 }
