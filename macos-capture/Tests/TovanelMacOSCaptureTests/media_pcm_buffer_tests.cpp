@@ -50,9 +50,26 @@ TEST_P(BufferLayout, ListMatchesTheFormatAndEveryBufferHoldsItsCapacity) {
             << "memory starts zeroed";
     }
     // Each buffer owns its whole capacity: fill each with its own byte and read every one back
-    // (the address sanitizer also sees any write past an end).
+    // (the address sanitizer also sees any write past an end). The list and the channel
+    // pointers share the samples' allocation, so they must come through the fill untouched.
+    const std::vector<AudioBuffer> recordsBefore(buffers.begin(), buffers.end());
+    std::vector<float*> channelsBefore;
+    if (float* const* channels = buffer->floatChannelData()) {
+        channelsBefore.assign(channels, channels + param.channels);
+    }
     for (std::uint32_t i = 0; i < bufferCount; ++i) {
         std::memset(buffers[i].mData, 0x10 + static_cast<int>(i), capacityBytes);
+    }
+    ASSERT_EQ(list.mNumberBuffers, bufferCount);
+    for (std::uint32_t i = 0; i < bufferCount; ++i) {
+        EXPECT_EQ(buffers[i].mData, recordsBefore[i].mData);
+        EXPECT_EQ(buffers[i].mDataByteSize, recordsBefore[i].mDataByteSize);
+        EXPECT_EQ(buffers[i].mNumberChannels, recordsBefore[i].mNumberChannels);
+    }
+    if (!channelsBefore.empty()) {
+        EXPECT_EQ(std::vector<float*>(buffer->floatChannelData(),
+                                      buffer->floatChannelData() + param.channels),
+                  channelsBefore);
     }
     for (std::uint32_t i = 0; i < bufferCount; ++i) {
         const auto* bytes = static_cast<const std::uint8_t*>(buffers[i].mData);

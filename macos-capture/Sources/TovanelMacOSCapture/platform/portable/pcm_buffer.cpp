@@ -13,6 +13,17 @@ namespace {
 // Each buffer starts on its own cache line, which also aligns it for any sample type.
 constexpr std::uint64_t kBufferAlignment = 64;
 
+constexpr std::uint64_t alignedUp(std::uint64_t bytes) {
+    return (bytes + kBufferAlignment - 1) / kBufferAlignment * kBufferAlignment;
+}
+
+// The list and, for 32-bit float samples, one pointer per channel, ahead of the samples.
+std::uint64_t headBytes(const PortableAudioFormat& format) {
+    const std::uint64_t pointers =
+        format.sampleType() == SampleType::float32 ? format.channelCount() * sizeof(float*) : 0;
+    return alignedUp(audioBufferListSize(format.bufferCount()) + pointers);
+}
+
 } // namespace
 
 std::shared_ptr<PortablePCMBuffer>
@@ -27,9 +38,9 @@ PortablePCMBuffer::make(const std::shared_ptr<PortableAudioFormat>& format,
         return nullptr;
     }
     // A zero capacity still gets memory, so every data pointer is a real one.
-    const std::uint64_t stride = (std::max<std::uint64_t>(bufferBytes, 1) + kBufferAlignment - 1) /
-                                 kBufferAlignment * kBufferAlignment;
-    const std::uint64_t total = stride * format->bufferCount(); // at most 64 × 4 GiB
+    const std::uint64_t stride = alignedUp(std::max<std::uint64_t>(bufferBytes, 1));
+    const std::uint64_t head = headBytes(*format);
+    const std::uint64_t total = head + stride * format->bufferCount(); // at most 64 × 4 GiB
     if (total > std::numeric_limits<std::size_t>::max()) {
         return nullptr;
     }
@@ -40,30 +51,32 @@ PortablePCMBuffer::make(const std::shared_ptr<PortableAudioFormat>& format,
     }
     try {
         return std::make_shared<PortablePCMBuffer>(
-            Token{}, format, frameCapacity, static_cast<std::size_t>(stride), std::move(memory));
+            Token{}, format, frameCapacity, static_cast<std::size_t>(head),
+            static_cast<std::size_t>(stride), std::move(memory));
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
 }
 
 PortablePCMBuffer::PortablePCMBuffer(Token, std::shared_ptr<PortableAudioFormat> format,
-                                     std::uint32_t frameCapacity, std::size_t bufferStride,
-                                     SampleMemory memory)
+                                     std::uint32_t frameCapacity, std::size_t headBytes,
+                                     std::size_t bufferStride, SampleMemory memory)
     : portableFormat_(std::move(format)), format_(portableFormat_), frameCapacity_(frameCapacity),
       bufferStride_(bufferStride), memory_(std::move(memory)),
-      list_(audioBufferListSize(portableFormat_->bufferCount())) {
+      list_(reinterpret_cast<AudioBufferList*>(memory_.get())),
+      samples_(memory_.get() + headBytes) {
     const PortableAudioFormat& layout = *portableFormat_;
-    AudioBufferList& list = *list_.get();
-    list.mNumberBuffers = layout.bufferCount();
+    list_->mNumberBuffers = layout.bufferCount();
     const std::uint32_t channelsPerBuffer = layout.isInterleaved() ? layout.channelCount() : 1;
+    const auto records = audioBuffers(*list_, layout.bufferCount());
     for (std::uint32_t i = 0; i < layout.bufferCount(); ++i) {
-        AudioBuffer& buffer = audioBuffers(list, layout.bufferCount())[i];
-        buffer.mNumberChannels = channelsPerBuffer;
-        buffer.mDataByteSize = frameCapacity_ * layout.bytesPerBufferFrame();
-        buffer.mData = bufferData(i);
+        records[i].mNumberChannels = channelsPerBuffer;
+        records[i].mDataByteSize = frameCapacity_ * layout.bytesPerBufferFrame();
+        records[i].mData = bufferData(i);
     }
     if (layout.sampleType() == SampleType::float32) {
-        floatChannels_.resize(layout.channelCount());
+        floatChannels_ =
+            reinterpret_cast<float**>(memory_.get() + audioBufferListSize(layout.bufferCount()));
         for (std::uint32_t c = 0; c < layout.channelCount(); ++c) {
             floatChannels_[c] = layout.isInterleaved() ? reinterpret_cast<float*>(bufferData(0)) + c
                                                        : reinterpret_cast<float*>(bufferData(c));
@@ -74,13 +87,13 @@ PortablePCMBuffer::PortablePCMBuffer(Token, std::shared_ptr<PortableAudioFormat>
 void PortablePCMBuffer::setFrameLength(std::uint32_t frameLength) {
     frameLength_ = std::min(frameLength, frameCapacity_);
     const std::uint32_t count = portableFormat_->bufferCount();
-    for (AudioBuffer& buffer : audioBuffers(*list_.get(), count)) {
+    for (AudioBuffer& buffer : audioBuffers(*list_, count)) {
         buffer.mDataByteSize = frameLength_ * portableFormat_->bytesPerBufferFrame();
     }
 }
 
 float* const* PortablePCMBuffer::floatChannelData() {
-    return floatChannels_.empty() ? nullptr : floatChannels_.data();
+    return floatChannels_;
 }
 
 std::uint32_t PortablePCMBuffer::stride() const {
