@@ -161,6 +161,27 @@ TEST(SanitizedBlock, MatchesTheReferenceAtEveryAlignmentAndLength) {
                     << values[i];
             }
         }
+        // The form that sanitises a block it is given, in that block's own memory.
+        ByteBlock owned(blockOf(values));
+        const std::uint8_t* const memory = owned.data();
+        const ByteBlock inPlace = sanitizedInterleavedFloatPCM(std::move(owned));
+        EXPECT_EQ(inPlace.data(), memory) << samples;
+        const auto samplesInPlace = samplesOf(inPlace);
+        ASSERT_EQ(samplesInPlace.size(), samples);
+        for (std::size_t i = 0; i < samples; ++i) {
+            ASSERT_EQ(samplesInPlace[i], referenceSanitized(values[i]))
+                << "in place, sample " << i << std::hex << " input 0x" << values[i];
+        }
+    }
+}
+
+TEST(SanitizedBlock, GivenBlockWithAPartialSampleLosesItAndKeepsTheRest) {
+    for (std::size_t extra : {1u, 2u, 3u}) {
+        Bytes input = blockOf({bitsOf(2.0f), 0x7FC00000, bitsOf(-0.5f)});
+        input.insert(input.end(), extra, 0xAB);
+        EXPECT_EQ(samplesOf(sanitizedInterleavedFloatPCM(ByteBlock(input))),
+                  (std::vector<std::uint32_t>{kUpper, 0, bitsOf(-0.5f)}))
+            << extra;
     }
 }
 

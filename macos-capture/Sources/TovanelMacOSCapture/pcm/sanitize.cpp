@@ -24,20 +24,35 @@ inline std::int32_t sanitizedSample(std::int32_t bits) {
     return ((bits & ~beyondBound) | (boundOfSameSign & beyondBound)) & finite;
 }
 
+// `samples` binary32 values from `in` to `out`. The in-place form reads and writes through one
+// pointer, so the vectoriser need not guard against the two overlapping.
+template <bool kInPlace>
+void sanitizeSamples(const std::uint8_t* in, std::uint8_t* out, std::size_t samples) {
+    const std::uint8_t* source = kInPlace ? out : in;
+    for (std::size_t i = 0; i < samples; ++i) {
+        std::int32_t bits;
+        std::memcpy(&bits, source + 4 * i, 4); // no alignment assumed
+        bits = sanitizedSample(bits);
+        std::memcpy(out + 4 * i, &bits, 4);
+    }
+}
+
 } // namespace
 
 ByteBlock sanitizedInterleavedFloatPCM(std::span<const std::uint8_t> block) {
     const std::size_t samples = block.size() / 4; // a trailing partial sample is dropped
     ByteBlock result = ByteBlock::forOverwrite(samples * 4);
-    const std::uint8_t* in = block.data();
-    std::uint8_t* out = result.data();
-    for (std::size_t i = 0; i < samples; ++i) {
-        std::int32_t bits;
-        std::memcpy(&bits, in + 4 * i, 4); // no alignment assumed
-        bits = sanitizedSample(bits);
-        std::memcpy(out + 4 * i, &bits, 4);
-    }
+    sanitizeSamples<false>(block.data(), result.data(), samples);
     return result;
+}
+
+ByteBlock sanitizedInterleavedFloatPCM(ByteBlock&& block) {
+    if (block.size() % 4 != 0) {
+        return sanitizedInterleavedFloatPCM(block.bytes()); // the partial sample must go
+    }
+    ByteBlock owned = std::move(block);
+    sanitizeSamples<true>(nullptr, owned.data(), owned.size() / 4);
+    return owned;
 }
 
 } // namespace tovanel

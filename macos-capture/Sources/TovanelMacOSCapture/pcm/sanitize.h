@@ -18,4 +18,8 @@ inline constexpr std::uint32_t kUpperSampleBoundBits = 0x3F733333;
 // for bit (-0.0 and subnormals included), so applying it twice changes nothing.
 ByteBlock sanitizedInterleavedFloatPCM(std::span<const std::uint8_t> block);
 
+// The same for a block the caller gives up: sanitised in its own memory and returned, with no
+// second block made.
+ByteBlock sanitizedInterleavedFloatPCM(ByteBlock&& block);
+
 } // namespace tovanel

@@ -138,7 +138,7 @@ void SystemAudioCapture::streamDidOutputSampleBuffer(const SampleBuffer& sampleB
         reportConversionFailure(*failure);
         return;
     }
-    const ByteBlock block = sanitizedInterleavedFloatPCM(std::get<ByteBlock>(converted));
+    const ByteBlock block = sanitizedInterleavedFloatPCM(std::move(std::get<ByteBlock>(converted)));
     if (block.empty()) {
         return;
     }
