@@ -180,8 +180,8 @@ bool copy(AudioBufferList& sourceList, std::size_t usableRecords, PCMBuffer& des
     return complete;
 }
 
-// The block hands its buffer over on the first call, which is all the "supplied" flag needs:
-// with the buffer as its only capture it fits std::function's own storage, no allocation.
+// The block gives its buffer away on the first call and has none after. Holding nothing but
+// the buffer, it fits std::function's own storage: no allocation per converted buffer.
 ConverterInputBlock oneShotInput(std::shared_ptr<PCMBuffer> input) {
     return [input = std::move(input)](std::uint32_t, ConverterInputStatus& status) mutable {
         status = input ? ConverterInputStatus::haveData : ConverterInputStatus::noDataNow;
