@@ -6,6 +6,7 @@
 #include "device_table.h"
 #include "fuzz_sample_buffer.h"
 #include "launcher/virtual_input_keywords.h"
+#include "reference_sanitize.h"
 #include "sim/audio_hardware.h"
 #include "sim/sample_buffer.h"
 
@@ -89,30 +90,6 @@ Bytes sanitizeInput(std::size_t offset, const std::vector<std::uint32_t>& sample
     return input;
 }
 
-// The sanitiser tests' mix of every class of bit pattern.
-std::uint32_t patternFromEveryClass(std::mt19937& random) {
-    std::uniform_int_distribution<std::uint32_t> any;
-    const std::uint32_t sign = any(random) & 0x80000000u;
-    const std::uint32_t mantissa = any(random) & 0x007FFFFFu;
-    switch (any(random) % 8) {
-    case 0:
-        return sign | 0x7F800000u | (mantissa | 1u);
-    case 1:
-        return sign | 0x7F800000u;
-    case 2:
-        return sign | mantissa;
-    case 3:
-        return bitsOf(std::uniform_real_distribution<float>(-0.95f, 0.95f)(random));
-    case 4:
-        return sign | ((any(random) % 254 + 1) << 23) | mantissa;
-    case 5:
-        return (sign ? 0xBF733333u : 0x3F733333u) + static_cast<std::uint32_t>(any(random) % 5) -
-               2u;
-    default:
-        return any(random);
-    }
-}
-
 void sanitizeSeeds(Corpus& corpus) {
     const std::string target = "sanitize_fuzzer";
     const std::vector<std::uint32_t> edges{0x7FC00000,
@@ -153,7 +130,7 @@ void sanitizeSeeds(Corpus& corpus) {
     for (std::size_t samples : {1u, 3u, 7u, 253u, 9600u}) {
         std::vector<std::uint32_t> values(samples);
         for (auto& value : values) {
-            value = patternFromEveryClass(random);
+            value = test::randomPatternFromEveryClass(random);
         }
         for (std::size_t offset : {0u, 1u, 5u, 15u}) {
             corpus.add(target,

@@ -15,6 +15,7 @@
 namespace tovanel {
 namespace {
 
+using test::randomPatternFromEveryClass;
 using test::referenceSanitized;
 
 using Bytes = std::vector<std::uint8_t>;
@@ -112,30 +113,6 @@ TEST(SanitizedBlock, LeavesItsInputUnchanged) {
     Bytes input = original;
     (void)sanitizedInterleavedFloatPCM(input);
     EXPECT_EQ(input, original);
-}
-
-// Values from every class of bit pattern: NaN, infinities, zeros, subnormals, normals inside
-// and outside the bounds, the bounds and their neighbours, and arbitrary bits.
-std::uint32_t randomPatternFromEveryClass(std::mt19937& random) {
-    std::uniform_int_distribution<std::uint32_t> any;
-    const std::uint32_t sign = any(random) & 0x80000000u;
-    const std::uint32_t mantissa = any(random) & 0x007FFFFFu;
-    switch (any(random) % 8) {
-    case 0:
-        return sign | 0x7F800000u | (mantissa | 1u); // NaN
-    case 1:
-        return sign | 0x7F800000u; // infinity
-    case 2:
-        return sign | mantissa; // zero or subnormal
-    case 3:
-        return bitsOf(std::uniform_real_distribution<float>(-0.95f, 0.95f)(random));
-    case 4:
-        return sign | ((any(random) % 254 + 1) << 23) | mantissa; // any normal
-    case 5:
-        return (sign ? kLower : kUpper) + static_cast<std::uint32_t>(any(random) % 5) - 2u;
-    default:
-        return any(random);
-    }
 }
 
 TEST(SanitizedBlock, MatchesTheReferenceAtEveryAlignmentAndLength) {
