@@ -108,9 +108,8 @@ struct CallResult {
 
 // One conversion as the capture path makes it. `input` null: the block has nothing at all.
 CallResult convertOnce(PortableMedia& media, AudioConverter& converter,
-                       const std::shared_ptr<PCMBuffer>& input,
-                       const std::shared_ptr<AudioFormat>& target, std::uint32_t capacity,
-                       Channels& output) {
+                       std::shared_ptr<PCMBuffer> input, const std::shared_ptr<AudioFormat>& target,
+                       std::uint32_t capacity, Channels& output) {
     const auto out = media.makePCMBuffer(target, capacity);
     EXPECT_NE(out, nullptr);
     CallResult result;
@@ -123,6 +122,31 @@ CallResult convertOnce(PortableMedia& media, AudioConverter& converter,
     result.frames = out->frameLength();
     appendOutput(*out, output);
     return result;
+}
+
+// The block takes the caller's buffer out of its slot on the first call, so nothing else holds
+// it during the conversion, and has nothing for every later call and for an empty slot.
+TEST(OneShotInput, HandsTheBufferOverOnceThenHasNothingForNow) {
+    PortableMedia media;
+    const auto format = media.makeFormat(CommonFormat::float32, kTargetRate, 2, false);
+    std::shared_ptr<PCMBuffer> input = media.makePCMBuffer(format, 8);
+    const PCMBuffer* const made = input.get();
+    const ConverterInputBlock block = oneShotInput(input);
+    auto status = ConverterInputStatus::endOfStream;
+    EXPECT_EQ(block(512, status).get(), made);
+    EXPECT_EQ(status, ConverterInputStatus::haveData);
+    EXPECT_EQ(input, nullptr);
+    for (int call = 0; call < 2; ++call) {
+        status = ConverterInputStatus::endOfStream;
+        EXPECT_EQ(block(1, status), nullptr);
+        EXPECT_EQ(status, ConverterInputStatus::noDataNow);
+    }
+
+    std::shared_ptr<PCMBuffer> none;
+    const ConverterInputBlock empty = oneShotInput(none);
+    status = ConverterInputStatus::haveData;
+    EXPECT_EQ(empty(1, status), nullptr);
+    EXPECT_EQ(status, ConverterInputStatus::noDataNow);
 }
 
 // The capture path's output capacity: the input's frames at the target rate, truncated, + 16.

@@ -111,7 +111,7 @@ std::variant<ByteBlock, ConversionError> convertToTargetPCM(const SampleBuffer& 
         return CaptureError(Case::bufferAllocationFailed);
     }
     std::optional<PlatformError> error;
-    (void)state.converter->convertToBuffer(*output, error, oneShotInput(std::move(input)));
+    (void)state.converter->convertToBuffer(*output, error, oneShotInput(input));
     if (error) {
         return std::move(*error);
     }
@@ -180,12 +180,13 @@ bool copy(AudioBufferList& sourceList, std::size_t usableRecords, PCMBuffer& des
     return complete;
 }
 
-// The block gives its buffer away on the first call and has none after. Holding nothing but
-// the buffer, it fits std::function's own storage: no allocation per converted buffer.
-ConverterInputBlock oneShotInput(std::shared_ptr<PCMBuffer> input) {
-    return [input = std::move(input)](std::uint32_t, ConverterInputStatus& status) mutable {
-        status = input ? ConverterInputStatus::haveData : ConverterInputStatus::noDataNow;
-        return std::exchange(input, nullptr);
+// Capturing only a pointer keeps the lambda trivially copyable, which is what lets it live in
+// std::function's own storage: one owning capture (a shared_ptr) would cost an allocation per
+// converted buffer.
+ConverterInputBlock oneShotInput(std::shared_ptr<PCMBuffer>& input) {
+    return [input = &input](std::uint32_t, ConverterInputStatus& status) {
+        status = *input ? ConverterInputStatus::haveData : ConverterInputStatus::noDataNow;
+        return std::exchange(*input, nullptr);
     };
 }
 

@@ -38,10 +38,11 @@ pcmBuffer(const platform::SampleBuffer& buffer,
 bool copy(platform::AudioBufferList& sourceList, std::size_t usableRecords,
           platform::PCMBuffer& destination);
 
-// The converter's input for one call: all of `input` once, then "nothing for now" (never "end
-// of stream"), so the converter keeps what it holds back for the next buffer. Without an input,
-// "nothing for now" from the start.
-platform::ConverterInputBlock oneShotInput(std::shared_ptr<platform::PCMBuffer> input);
+// The converter's input for one call: takes the buffer out of `input` once, then answers
+// "nothing for now" (never "end of stream"), so the converter keeps what it holds back for the
+// next buffer. An empty `input` gives "nothing for now" from the start. The block refers to
+// `input`, which must outlive the conversion call.
+platform::ConverterInputBlock oneShotInput(std::shared_ptr<platform::PCMBuffer>& input);
 
 // The buffer's frames as left/right pairs; empty when it has no float channel data.
 ByteBlock interleavedStereo(platform::PCMBuffer& buffer);
