@@ -83,8 +83,10 @@ void RecordStream::onRead(pa_stream*, std::size_t, void* self) {
     static_cast<RecordStream*>(self)->readAvailable();
 }
 
+// Peeks until the stream has nothing left: an empty peek answers what pa_stream_readable_size
+// would, and every libpulse call costs a getpid system call for its fork check.
 void RecordStream::readAvailable() {
-    while (pa_stream_readable_size(stream_) > 0) {
+    for (;;) {
         const void* data = nullptr;
         std::size_t bytes = 0;
         if (pa_stream_peek(stream_, &data, &bytes) < 0) {
@@ -93,7 +95,7 @@ void RecordStream::readAvailable() {
             return;
         }
         if (bytes == 0) {
-            return;
+            return; // nothing left to read
         }
         // A hole (no data) is the server saying nothing was recorded there: nothing is made up
         // for it.

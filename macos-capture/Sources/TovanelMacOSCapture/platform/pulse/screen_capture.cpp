@@ -5,7 +5,6 @@
 #include "platform/pulse/record_stream.h"
 
 #include <atomic>
-#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -59,8 +58,11 @@ class PulseCaptureStream final : public CaptureStream,
     std::optional<PlatformError>
     addStreamOutput(std::weak_ptr<StreamOutput> output, StreamOutputType type,
                     const std::shared_ptr<SerialQueue>& sampleHandlerQueue) override {
-        std::lock_guard lock(mutex_);
-        outputs_[type] = Output{std::move(output), sampleHandlerQueue};
+        // Registering the screen output succeeds: nothing here makes pictures for it.
+        if (type == StreamOutputType::audio) {
+            std::lock_guard lock(mutex_);
+            audio_ = Output{std::move(output), sampleHandlerQueue};
+        }
         return std::nullopt;
     }
 
@@ -121,11 +123,10 @@ class PulseCaptureStream final : public CaptureStream,
         Output audio;
         {
             std::lock_guard lock(mutex_);
-            const auto found = outputs_.find(StreamOutputType::audio);
-            if (found == outputs_.end()) {
-                return true; // nobody listens: the data is consumed and dropped
-            }
-            audio = found->second;
+            audio = audio_;
+        }
+        if (!audio.queue) {
+            return true; // nobody listens: the data is consumed and dropped
         }
         std::vector<portable::PortableSampleBuffer::Buffer> buffers(1);
         buffers[0].channels = frameBytes_ / 4;
@@ -165,7 +166,7 @@ class PulseCaptureStream final : public CaptureStream,
     const StreamConfiguration configuration_;
     const std::weak_ptr<StreamDelegate> delegate_;
     std::mutex mutex_;
-    std::map<StreamOutputType, Output> outputs_;
+    Output audio_; // the audio output, once registered
     // Main-loop thread from open() on.
     std::uint32_t frameBytes_ = 8;
     std::shared_ptr<const FormatDescription> description_;
