@@ -5,10 +5,15 @@
 # system, summed over all its threads from /proc/PID/task/*/schedstat, in nanoseconds), its
 # context switches (wake-ups) and the ratios.
 #
-# Usage: capture_vs_parec.sh BUILD_DIR [SECONDS]     (default 60)
+# On a small machine one round's ratio moves by 10-15 % with where the scheduler happens to put
+# the recorders, so several rounds (fresh processes, start order rotated) give the figure to
+# compare: their mean, with the lowest and highest.
+#
+# Usage: capture_vs_parec.sh BUILD_DIR [SECONDS] [ROUNDS]     (defaults 60 and 1)
 set -euo pipefail
-build=$(cd "${1:?usage: capture_vs_parec.sh BUILD_DIR [SECONDS]}" && pwd)
+build=$(cd "${1:?usage: capture_vs_parec.sh BUILD_DIR [SECONDS] [ROUNDS]}" && pwd)
 seconds=${2:-60}
+rounds=${3:-1}
 here=$(cd "$(dirname "$0")" && pwd)
 private_pulse="$here/../Tests/Support/pulse/private-pulse"
 latency_ms=10 # our record stream's fragment: one buffer every 10 ms (platform/pulse/screen_capture.h)
@@ -36,37 +41,64 @@ measure() {
   echo "$cpu $switches"
 }
 
-"$build/bin/tovanel_signal" tone --seconds $((seconds + 3)) --frequency 1000 --level -12 |
-  pacat --raw --format=float32le --rate=48000 --channels=2 -d builtin &
+report() { # name cpu_ns switches
+  awk -v n="$1" -v c="$2" -v w="$3" -v s="$seconds" \
+    'BEGIN { printf "  %-28s cpu %8.1f ms  (%6.1f ms per minute of audio)  wake-ups %6d  (%5.1f/s)\n", n, c/1e6, c/1e6*60/s, w, w/s }'
+}
+
+"$build/bin/tovanel_signal" tone --seconds $((rounds * (seconds + 4) + 3)) --frequency 1000 \
+  --level -12 | pacat --raw --format=float32le --rate=48000 --channels=2 -d builtin &
 pids+=($!)
 sleep 1 # the sink is running before the recorders join
 
-"$build/bin/tovanel-macos-capture" >/dev/null 2>"$work/ours.log" &
-ours=$!; pids+=($ours)
-parec --raw --format=float32le --rate=48000 --channels=2 -d builtin.monitor \
-  --latency-msec="$latency_ms" >/dev/null &
-parec_equal=$!; pids+=($parec_equal)
-parec --raw --format=float32le --rate=48000 --channels=2 -d builtin.monitor >/dev/null &
-parec_default=$!; pids+=($parec_default)
-
-sleep 1 # past everyone's start-up
-read -r ours0 oursw0 < <(measure "$ours")
-read -r eq0 eqw0 < <(measure "$parec_equal")
-read -r def0 defw0 < <(measure "$parec_default")
-sleep "$seconds"
-read -r ours1 oursw1 < <(measure "$ours")
-read -r eq1 eqw1 < <(measure "$parec_equal")
-read -r def1 defw1 < <(measure "$parec_default")
-
-granted=$(pactl list source-outputs | awk '/application.name = "tovanel-macos-capture"/ {found=1} END {print found+0}')
-report() { # name cpu_ns switches
-  awk -v n="$1" -v c="$2" -v w="$3" -v s="$seconds" \
-    'BEGIN { printf "%-28s cpu %8.1f ms  (%6.1f ms per minute of audio)  wake-ups %6d  (%5.1f/s)\n", n, c/1e6, c/1e6*60/s, w, w/s }'
+names=("tovanel-macos-capture" "parec --latency-msec=$latency_ms" "parec (default latency)")
+start() { # which: 0 ours, 1 parec at our latency, 2 parec at its default
+  case $1 in
+    0) "$build/bin/tovanel-macos-capture" >/dev/null 2>>"$work/ours.log" & ;;
+    1) parec --raw --format=float32le --rate=48000 --channels=2 -d builtin.monitor \
+         --latency-msec="$latency_ms" >/dev/null & ;;
+    2) parec --raw --format=float32le --rate=48000 --channels=2 -d builtin.monitor >/dev/null & ;;
+  esac
+  recorder[$1]=$!
+  pids+=($!)
 }
+
 echo "Capturing ${seconds}s of a 1 kHz tone from a private PulseAudio server, all at the same time:"
-report "tovanel-macos-capture" $((ours1 - ours0)) $((oursw1 - oursw0))
-report "parec --latency-msec=$latency_ms" $((eq1 - eq0)) $((eqw1 - eqw0))
-report "parec (default latency)" $((def1 - def0)) $((defw1 - defw0))
-awk -v a=$((ours1 - ours0)) -v b=$((eq1 - eq0)) -v c=$((def1 - def0)) \
-  'BEGIN { printf "ratio ours / parec at equal latency: %.2f; ours / parec at default latency: %.2f\n", a/b, a/c }'
+ratios_equal=()
+ratios_default=()
+for ((round = 0; round < rounds; round++)); do
+  recorder=()
+  for ((k = 0; k < 3; k++)); do start $(((k + round) % 3)); done
+  sleep 1 # past everyone's start-up
+  for i in 0 1 2; do read -r cpu0[i] switches0[i] < <(measure "${recorder[i]}"); done
+  sleep "$seconds"
+  for i in 0 1 2; do read -r cpu1[i] switches1[i] < <(measure "${recorder[i]}"); done
+  if ((round == 0)); then
+    granted=$(pactl list source-outputs |
+      awk '/application.name = "tovanel-macos-capture"/ {found=1} END {print found+0}')
+  fi
+  kill "${recorder[@]}" 2>/dev/null || true
+  wait "${recorder[@]}" 2>/dev/null || true
+
+  ((rounds == 1)) || echo "round $((round + 1)) of $rounds:"
+  for i in 0 1 2; do
+    cpu[i]=$((cpu1[i] - cpu0[i]))
+    report "${names[i]}" "${cpu[i]}" $((switches1[i] - switches0[i]))
+  done
+  ratios_equal+=("$(awk -v a="${cpu[0]}" -v b="${cpu[1]}" 'BEGIN { printf "%.3f", a/b }')")
+  ratios_default+=("$(awk -v a="${cpu[0]}" -v b="${cpu[2]}" 'BEGIN { printf "%.3f", a/b }')")
+  echo "  ratio ours / parec at equal latency: ${ratios_equal[-1]}; at parec's default: ${ratios_default[-1]}"
+done
+
+summary() { # label ratios...
+  local label=$1
+  shift
+  printf '%s\n' "$@" | awk -v l="$label" -v n="$rounds" \
+    '{ s += $1; if (NR == 1 || $1 < lo) lo = $1; if (NR == 1 || $1 > hi) hi = $1 }
+     END { printf "mean ratio ours / parec %s over %d rounds: %.2f (lowest %.2f, highest %.2f)\n", l, n, s/n, lo, hi }'
+}
+if ((rounds > 1)); then
+  summary "at equal latency" "${ratios_equal[@]}"
+  summary "at parec's default" "${ratios_default[@]}"
+fi
 echo "our record stream: ${latency_ms} ms fragments (seen by the server: $granted stream)"
