@@ -715,6 +715,74 @@ TEST_P(ConverterError, IsReportedWithItsCallCodeAndText) {
     EXPECT_EQ(output->frameLength(), 0u);
 }
 
+// Formats and buffers of another backend, here describing exactly what the portable ones do.
+class ForeignFormat final : public AudioFormat {
+  public:
+    explicit ForeignFormat(const AudioFormat& like) : like_(like.streamDescription()) {}
+    const AudioStreamBasicDescription& streamDescription() const override { return like_; }
+    CommonFormat commonFormat() const override { return CommonFormat::float32; }
+    double sampleRate() const override { return like_.mSampleRate; }
+    std::uint32_t channelCount() const override { return like_.mChannelsPerFrame; }
+    bool isInterleaved() const override { return false; }
+    bool isEqual(const AudioFormat&) const override { return false; }
+
+  private:
+    AudioStreamBasicDescription like_;
+};
+
+class ForeignBuffer final : public PCMBuffer {
+  public:
+    explicit ForeignBuffer(std::shared_ptr<PCMBuffer> like) : like_(std::move(like)) {}
+    const std::shared_ptr<AudioFormat>& format() const override { return like_->format(); }
+    std::uint32_t frameCapacity() const override { return like_->frameCapacity(); }
+    std::uint32_t frameLength() const override { return like_->frameLength(); }
+    void setFrameLength(std::uint32_t frames) override { like_->setFrameLength(frames); }
+    AudioBufferList& mutableAudioBufferList() override { return like_->mutableAudioBufferList(); }
+    float* const* floatChannelData() override { return like_->floatChannelData(); }
+    std::uint32_t stride() const override { return like_->stride(); }
+
+  private:
+    std::shared_ptr<PCMBuffer> like_;
+};
+
+// Another backend's objects are refused, however well they pass for ours: never guessed at.
+TEST(AnotherBackendsObjects, AreRefusedNotGuessedAt) {
+    PortableMedia media;
+    const auto source = media.makeFormat(CommonFormat::float32, kTargetRate, 2, true);
+    const auto target = media.makeFormat(CommonFormat::float32, kTargetRate, 2, false);
+    const std::shared_ptr<AudioFormat> foreign = std::make_shared<ForeignFormat>(*target);
+
+    EXPECT_EQ(media.makePCMBuffer(foreign, 64), nullptr);
+    EXPECT_EQ(media.makeConverter(foreign, target), nullptr);
+    EXPECT_EQ(media.makeConverter(source, foreign), nullptr);
+    EXPECT_FALSE(target->isEqual(*foreign));
+
+    const auto converter = media.makeConverter(source, target);
+    ASSERT_NE(converter, nullptr);
+    const auto noInput = [](std::uint32_t, ConverterInputStatus& status) {
+        status = ConverterInputStatus::noDataNow;
+        return std::shared_ptr<PCMBuffer>();
+    };
+    ForeignBuffer output(media.makePCMBuffer(target, 64));
+    std::optional<PlatformError> error;
+    EXPECT_EQ(converter->convertToBuffer(output, error, noInput), ConverterOutputStatus::error);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, kAudioConverterErr_FormatNotSupported);
+
+    auto input = media.makePCMBuffer(source, 8);
+    input->setFrameLength(8);
+    const auto foreignInput = [&](std::uint32_t, ConverterInputStatus& status) {
+        status = ConverterInputStatus::haveData;
+        return std::shared_ptr<PCMBuffer>(std::make_shared<ForeignBuffer>(input));
+    };
+    const auto ownOutput = media.makePCMBuffer(target, 64);
+    error.reset();
+    EXPECT_EQ(converter->convertToBuffer(*ownOutput, error, foreignInput),
+              ConverterOutputStatus::error);
+    ASSERT_TRUE(error);
+    EXPECT_EQ(error->code, kAudioConverterErr_FormatNotSupported);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Faults, ConverterError,
     ::testing::Values(ErrorCase{"OutputInAnotherFormat", kAudioConverterErr_FormatNotSupported,

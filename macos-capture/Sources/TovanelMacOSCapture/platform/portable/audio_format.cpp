@@ -1,5 +1,6 @@
 // Audio formats off Apple: stream descriptions checked field against field.
 #include "platform/portable/audio_format.h"
+#include "platform/portable/own_object.h"
 
 #include <cmath>
 #include <optional>
@@ -171,7 +172,7 @@ CommonFormat PortableAudioFormat::commonFormat() const {
 }
 
 bool PortableAudioFormat::isEqual(const AudioFormat& other) const {
-    const auto* that = dynamic_cast<const PortableAudioFormat*>(&other);
+    const auto* that = ownObject<const PortableAudioFormat>(&other);
     return that != nullptr && sampleRate() == that->sampleRate() &&
            channelCount() == that->channelCount() && sampleType_ == that->sampleType_ &&
            (channelCount() == 1 || interleaved_ == that->interleaved_);

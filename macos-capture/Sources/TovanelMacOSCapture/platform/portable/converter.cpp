@@ -3,6 +3,7 @@
 #include "platform/portable/converter.h"
 
 #include "platform/portable/converter_status.h"
+#include "platform/portable/own_object.h"
 #include "platform/portable/sample_reader.h"
 
 #include <algorithm>
@@ -71,7 +72,7 @@ ConverterOutputStatus PortableAudioConverter::convertToBuffer(PCMBuffer& output,
                                                               std::optional<PlatformError>& error,
                                                               const ConverterInputBlock& input) {
     output.setFrameLength(0);
-    auto* out = dynamic_cast<PortablePCMBuffer*>(&output);
+    auto* out = ownObject<PortablePCMBuffer>(&output);
     if (out == nullptr || !out->portableFormat().isEqual(*to_)) {
         error = converterError(kAudioConverterErr_FormatNotSupported,
                                "The output buffer is not in the converter's output format.");
@@ -119,7 +120,7 @@ std::optional<PlatformError> PortableAudioConverter::pull(std::uint32_t capacity
             return converterError(kAudio_ParamError,
                                   "The input block announced data but returned no buffer.");
         }
-        const auto* source = dynamic_cast<const PortablePCMBuffer*>(buffer.get());
+        const auto* source = ownObject<const PortablePCMBuffer>(buffer.get());
         if (source == nullptr || !source->portableFormat().isEqual(*from_)) {
             return converterError(kAudioConverterErr_FormatNotSupported,
                                   "An input buffer is not in the converter's input format.");

@@ -5,6 +5,7 @@
 
 #include "platform/portable/audio_format.h"
 #include "platform/portable/converter.h"
+#include "platform/portable/own_object.h"
 #include "platform/portable/pcm_buffer.h"
 
 #include <new>
@@ -30,15 +31,15 @@ std::shared_ptr<AudioFormat> PortableMedia::makeFormat(CommonFormat format, doub
 
 std::shared_ptr<PCMBuffer> PortableMedia::makePCMBuffer(const std::shared_ptr<AudioFormat>& format,
                                                         std::uint32_t frameCapacity) {
-    return PortablePCMBuffer::make(std::dynamic_pointer_cast<PortableAudioFormat>(format),
+    return PortablePCMBuffer::make(ownObject<PortableAudioFormat>(format),
                                    frameCapacity);
 }
 
 std::shared_ptr<AudioConverter>
 PortableMedia::makeConverter(const std::shared_ptr<AudioFormat>& from,
                              const std::shared_ptr<AudioFormat>& to) {
-    return PortableAudioConverter::make(std::dynamic_pointer_cast<PortableAudioFormat>(from),
-                                        std::dynamic_pointer_cast<PortableAudioFormat>(to));
+    return PortableAudioConverter::make(ownObject<PortableAudioFormat>(from),
+                                        ownObject<PortableAudioFormat>(to));
 }
 
 } // namespace tovanel::platform::portable
