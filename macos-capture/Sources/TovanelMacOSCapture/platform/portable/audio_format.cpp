@@ -1,5 +1,6 @@
 // Audio formats off Apple: stream descriptions checked field against field.
 #include "platform/portable/audio_format.h"
+
 #include "platform/portable/own_object.h"
 
 #include <cmath>

@@ -31,8 +31,7 @@ std::shared_ptr<AudioFormat> PortableMedia::makeFormat(CommonFormat format, doub
 
 std::shared_ptr<PCMBuffer> PortableMedia::makePCMBuffer(const std::shared_ptr<AudioFormat>& format,
                                                         std::uint32_t frameCapacity) {
-    return PortablePCMBuffer::make(ownObject<PortableAudioFormat>(format),
-                                   frameCapacity);
+    return PortablePCMBuffer::make(ownObject<PortableAudioFormat>(format), frameCapacity);
 }
 
 std::shared_ptr<AudioConverter>
