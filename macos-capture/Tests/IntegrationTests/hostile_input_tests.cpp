@@ -67,8 +67,21 @@ class HostileInput : public ::testing::Test {
         return {status.value_or(-1), readFile(root + "/stderr")};
     }
 
-    // The command line the sender was started with, one argument per entry.
+    // The command line the sender was started with, one argument per entry. The program may
+    // end before its sender has even started (the capture fails at once here), so this waits,
+    // bounded, for the sender to record its end: its arguments are complete by then.
     std::vector<std::string> senderArguments() {
+        const bool ended = test::eventually(
+            [&] {
+                for (const auto& entry : fs::directory_iterator(root + "/records")) {
+                    if (entry.path().extension() == ".end") {
+                        return true;
+                    }
+                }
+                return false;
+            },
+            10s);
+        EXPECT_TRUE(ended) << "no sender recorded its end";
         std::vector<std::string> arguments;
         for (const auto& entry : fs::directory_iterator(root + "/records")) {
             if (entry.path().extension() == ".args") {
