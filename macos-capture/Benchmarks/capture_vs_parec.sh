@@ -7,13 +7,15 @@
 #
 # On a small machine one round's ratio moves by 10-15 % with where the scheduler happens to put
 # the recorders, so several rounds (fresh processes, start order rotated) give the figure to
-# compare: their mean, with the lowest and highest.
+# compare: their mean, with the lowest and highest. To compare two builds, name the other
+# build's executable as OTHER: it records beside the rest in every round.
 #
-# Usage: capture_vs_parec.sh BUILD_DIR [SECONDS] [ROUNDS]     (defaults 60 and 1)
+# Usage: capture_vs_parec.sh BUILD_DIR [SECONDS] [ROUNDS] [OTHER]     (defaults 60 and 1)
 set -euo pipefail
-build=$(cd "${1:?usage: capture_vs_parec.sh BUILD_DIR [SECONDS] [ROUNDS]}" && pwd)
+build=$(cd "${1:?usage: capture_vs_parec.sh BUILD_DIR [SECONDS] [ROUNDS] [OTHER]}" && pwd)
 seconds=${2:-60}
 rounds=${3:-1}
+other=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
 private_pulse="$here/../Tests/Support/pulse/private-pulse"
 latency_ms=10 # our record stream's fragment: one buffer every 10 ms (platform/pulse/screen_capture.h)
@@ -52,8 +54,14 @@ pids+=($!)
 sleep 1 # the sink is running before the recorders join
 
 names=("tovanel-macos-capture" "parec --latency-msec=$latency_ms" "parec (default latency)")
-start() { # which: 0 ours, 1 parec at our latency, 2 parec at its default
+recorders=3
+if [[ -n $other ]]; then
+  names+=("other: $(basename "$(dirname "$(dirname "$other")")")/$(basename "$other")")
+  recorders=4
+fi
+start() { # which: 0 ours, 1 parec at our latency, 2 parec at its default, 3 the other build
   case $1 in
+    3) "$other" >/dev/null 2>>"$work/other.log" & ;;
     0) "$build/bin/tovanel-macos-capture" >/dev/null 2>>"$work/ours.log" & ;;
     1) parec --raw --format=float32le --rate=48000 --channels=2 -d builtin.monitor \
          --latency-msec="$latency_ms" >/dev/null & ;;
@@ -66,13 +74,18 @@ start() { # which: 0 ours, 1 parec at our latency, 2 parec at its default
 echo "Capturing ${seconds}s of a 1 kHz tone from a private PulseAudio server, all at the same time:"
 ratios_equal=()
 ratios_default=()
+ratios_other=()
 for ((round = 0; round < rounds; round++)); do
   recorder=()
-  for ((k = 0; k < 3; k++)); do start $(((k + round) % 3)); done
+  for ((k = 0; k < recorders; k++)); do start $(((k + round) % recorders)); done
   sleep 1 # past everyone's start-up
-  for i in 0 1 2; do read -r cpu0[i] switches0[i] < <(measure "${recorder[i]}"); done
+  for ((i = 0; i < recorders; i++)); do
+    read -r cpu0[i] switches0[i] < <(measure "${recorder[i]}")
+  done
   sleep "$seconds"
-  for i in 0 1 2; do read -r cpu1[i] switches1[i] < <(measure "${recorder[i]}"); done
+  for ((i = 0; i < recorders; i++)); do
+    read -r cpu1[i] switches1[i] < <(measure "${recorder[i]}")
+  done
   if ((round == 0)); then
     granted=$(pactl list source-outputs |
       awk '/application.name = "tovanel-macos-capture"/ {found=1} END {print found+0}')
@@ -81,13 +94,17 @@ for ((round = 0; round < rounds; round++)); do
   wait "${recorder[@]}" 2>/dev/null || true
 
   ((rounds == 1)) || echo "round $((round + 1)) of $rounds:"
-  for i in 0 1 2; do
+  for ((i = 0; i < recorders; i++)); do
     cpu[i]=$((cpu1[i] - cpu0[i]))
     report "${names[i]}" "${cpu[i]}" $((switches1[i] - switches0[i]))
   done
   ratios_equal+=("$(awk -v a="${cpu[0]}" -v b="${cpu[1]}" 'BEGIN { printf "%.3f", a/b }')")
   ratios_default+=("$(awk -v a="${cpu[0]}" -v b="${cpu[2]}" 'BEGIN { printf "%.3f", a/b }')")
   echo "  ratio ours / parec at equal latency: ${ratios_equal[-1]}; at parec's default: ${ratios_default[-1]}"
+  if [[ -n $other ]]; then
+    ratios_other+=("$(awk -v a="${cpu[3]}" -v b="${cpu[1]}" 'BEGIN { printf "%.3f", a/b }')")
+    echo "  ratio other / parec at equal latency: ${ratios_other[-1]}"
+  fi
 done
 
 summary() { # label ratios...
@@ -95,10 +112,11 @@ summary() { # label ratios...
   shift
   printf '%s\n' "$@" | awk -v l="$label" -v n="$rounds" \
     '{ s += $1; if (NR == 1 || $1 < lo) lo = $1; if (NR == 1 || $1 > hi) hi = $1 }
-     END { printf "mean ratio ours / parec %s over %d rounds: %.2f (lowest %.2f, highest %.2f)\n", l, n, s/n, lo, hi }'
+     END { printf "mean ratio %s over %d rounds: %.2f (lowest %.2f, highest %.2f)\n", l, n, s/n, lo, hi }'
 }
 if ((rounds > 1)); then
-  summary "at equal latency" "${ratios_equal[@]}"
-  summary "at parec's default" "${ratios_default[@]}"
+  summary "ours / parec at equal latency" "${ratios_equal[@]}"
+  summary "ours / parec at parec's default" "${ratios_default[@]}"
+  [[ -z $other ]] || summary "other / parec at equal latency" "${ratios_other[@]}"
 fi
 echo "our record stream: ${latency_ms} ms fragments (seen by the server: $granted stream)"
