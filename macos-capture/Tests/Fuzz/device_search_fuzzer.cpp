@@ -3,9 +3,9 @@
 #include "device_table.h"
 #include "devices/audio_device_queries.h"
 #include "devices/device_selection.h"
+#include "devices/virtual_input_keywords.h"
 #include "fuzz_check.h"
 #include "fuzz_platform.h"
-#include "launcher/virtual_input_keywords.h"
 
 #include <algorithm>
 

@@ -7,12 +7,12 @@
 // Input: one byte of options (bit 0: onStatus present; bits 1 to 6: media faults), then up to 16
 // deliveries, each a type byte (0 screen, 1 audio followed by a SampleBufferRecipe, any other value
 // an unknown type).
+#include "capture/system_audio_capture.h"
 #include "fuzz_check.h"
 #include "fuzz_platform.h"
 #include "fuzz_sample_buffer.h"
 #include "pcm/sanitize.h"
 #include "probes/system_audio_capture_probe.h"
-#include "screen_capture/system_audio_capture.h"
 
 #include <bit>
 #include <cmath>

@@ -4,8 +4,8 @@
 // Usage: tovanel_fuzz_seeds <corpus directory>
 #include "buffer_list_input.h"
 #include "device_table.h"
+#include "devices/virtual_input_keywords.h"
 #include "fuzz_sample_buffer.h"
-#include "launcher/virtual_input_keywords.h"
 #include "reference_sanitize.h"
 #include "sim/audio_hardware.h"
 #include "sim/sample_buffer.h"

@@ -1,7 +1,7 @@
 // A MessageCallback target that keeps every line, callable from any thread at once.
 #pragma once
 
-#include "launcher/capture_source.h"
+#include "capture/capture_source.h"
 
 #include <mutex>
 #include <string>

@@ -1,7 +1,7 @@
 // The input-device source over the simulated platform: device selection and the virtual-input
 // requirement, the queue's set-up and each of its failures, the bytes written per buffer, buffer
 // re-circulation, the status timer, and buffers arriving while the timer reads the counters.
-#include "input_capture/input_device_audio_capture.h"
+#include "capture/input_device_audio_capture.h"
 #include "probes/input_device_audio_capture_probe.h"
 #include "sim/output.h"
 #include "sim/sim_platform.h"

@@ -1,11 +1,11 @@
 // Keyword list, mode selection, the capture-source failure path and construction of both sources.
-#include "input_capture/input_device_audio_capture.h"
-#include "launcher/capture_source.h"
+#include "capture/capture_source.h"
+#include "capture/input_device_audio_capture.h"
+#include "capture/system_audio_capture.h"
+#include "devices/virtual_input_keywords.h"
 #include "launcher/launch_mode.h"
-#include "launcher/virtual_input_keywords.h"
 #include "probes/input_device_audio_capture_probe.h"
 #include "probes/system_audio_capture_probe.h"
-#include "screen_capture/system_audio_capture.h"
 #include "sim/output.h"
 #include "sim/sim_platform.h"
 

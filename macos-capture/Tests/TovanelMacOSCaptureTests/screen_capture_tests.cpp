@@ -1,8 +1,8 @@
 // SystemAudioCapture over the simulated platform: set-up stages and their lines and failures,
 // the stream's settings and outputs, the status timer, the stop notification, and the sample
 // handler's counting, conversion, failure reports and bytes on the wire.
+#include "capture/system_audio_capture.h"
 #include "probes/system_audio_capture_probe.h"
-#include "screen_capture/system_audio_capture.h"
 #include "sim/output.h"
 #include "sim/sample_buffer.h"
 #include "sim/sim_platform.h"

@@ -2,8 +2,8 @@
 // converter's own errors.
 #pragma once
 
-#include "platform/audio_hardware.h"
 #include "platform/platform_error.h"
+#include "platform/status_codes.h"
 
 #include <string>
 #include <string_view>

@@ -11,21 +11,14 @@
 //   - be callable from any thread.
 #pragma once
 
+#include "platform/status_codes.h"
+
 #include <cstdint>
 #include <string>
 
 namespace tovanel::platform {
 
-using OSStatus = std::int32_t;
 using AudioObjectID = std::uint32_t;
-
-// The four ASCII characters packed big-endian, as the platform defines its codes.
-constexpr std::uint32_t fourCharCode(const char (&code)[5]) {
-    return (static_cast<std::uint32_t>(static_cast<unsigned char>(code[0])) << 24) |
-           (static_cast<std::uint32_t>(static_cast<unsigned char>(code[1])) << 16) |
-           (static_cast<std::uint32_t>(static_cast<unsigned char>(code[2])) << 8) |
-           static_cast<std::uint32_t>(static_cast<unsigned char>(code[3]));
-}
 
 inline constexpr AudioObjectID kAudioObjectUnknown = 0;
 inline constexpr AudioObjectID kAudioObjectSystemObject = 1;

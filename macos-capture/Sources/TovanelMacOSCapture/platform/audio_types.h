@@ -2,7 +2,7 @@
 // media, screen-capture and input-queue facilities and by the device queries.
 #pragma once
 
-#include "platform/audio_hardware.h"
+#include "platform/status_codes.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,7 +2,7 @@
 // friend).
 #pragma once
 
-#include "input_capture/input_device_audio_capture.h"
+#include "capture/input_device_audio_capture.h"
 
 #include <array>
 #include <cstdint>

@@ -1,7 +1,7 @@
 // Test access to SystemAudioCapture's private fields (the class names this struct its friend).
 #pragma once
 
-#include "screen_capture/system_audio_capture.h"
+#include "capture/system_audio_capture.h"
 
 #include <mutex>
 #include <string>

@@ -2,7 +2,7 @@
 // converter and CoreAudio give the same failures.
 #pragma once
 
-#include "platform/audio_hardware.h"
+#include "platform/status_codes.h"
 
 namespace tovanel::platform::portable {
 
