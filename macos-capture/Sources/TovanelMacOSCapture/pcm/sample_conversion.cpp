@@ -182,11 +182,17 @@ bool copy(AudioBufferList& sourceList, std::size_t usableRecords, PCMBuffer& des
 
 // Capturing only a pointer keeps the lambda trivially copyable, which is what lets it live in
 // std::function's own storage: one owning capture (a shared_ptr) would cost an allocation per
-// converted buffer.
+// converted buffer. A buffer of no frames is "nothing for now", never data: a converter may take
+// empty data for the end of the stream and then put out nothing for good.
 ConverterInputBlock oneShotInput(std::shared_ptr<PCMBuffer>& input) {
     return [input = &input](std::uint32_t, ConverterInputStatus& status) {
-        status = *input ? ConverterInputStatus::haveData : ConverterInputStatus::noDataNow;
-        return std::exchange(*input, nullptr);
+        auto buffer = std::exchange(*input, nullptr);
+        if (!buffer || buffer->frameLength() == 0) {
+            status = ConverterInputStatus::noDataNow;
+            return std::shared_ptr<PCMBuffer>();
+        }
+        status = ConverterInputStatus::haveData;
+        return buffer;
     };
 }
 

@@ -40,8 +40,8 @@ bool copy(platform::AudioBufferList& sourceList, std::size_t usableRecords,
 
 // The converter's input for one call: takes the buffer out of `input` once, then answers
 // "nothing for now" (never "end of stream"), so the converter keeps what it holds back for the
-// next buffer. An empty `input` gives "nothing for now" from the start. The block refers to
-// `input`, which must outlive the conversion call.
+// next buffer. An empty `input`, or a buffer of no frames, gives "nothing for now" from the
+// start. The block refers to `input`, which must outlive the conversion call.
 platform::ConverterInputBlock oneShotInput(std::shared_ptr<platform::PCMBuffer>& input);
 
 // The buffer's frames as left/right pairs; empty when it has no float channel data.
