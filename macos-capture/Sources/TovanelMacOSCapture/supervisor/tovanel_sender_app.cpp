@@ -38,7 +38,7 @@ void TovanelSenderApp::start(const std::vector<std::string>& arguments) {
 
     const auto senderPath = senderExecutablePath(arguments);
     if (!senderPath) {
-        failLaunch("the program's own path is unknown (its argument vector is empty)");
+        failLaunch("the program's own path is unknown (argument 0 is missing or empty)");
     }
     auto pipe = platform.processes.makePipe();
     if (!pipe.ok()) {
