@@ -1,225 +1,214 @@
-// Keyword list, mode selection, the capture-source failure path and construction of both sources.
+// Start-up and app mode: the mode from the name and switch, the failure path every source
+// shares, and the supervisor's configuration, sender launch, stale-sender pattern, status file
+// and reactions to its callbacks.
 #include "capture/capture_source.h"
-#include "capture/input_device_audio_capture.h"
-#include "capture/system_audio_capture.h"
-#include "devices/virtual_input_keywords.h"
+#include "launcher/entry_point.h"
 #include "launcher/launch_mode.h"
-#include "probes/input_device_audio_capture_probe.h"
-#include "probes/system_audio_capture_probe.h"
-#include "sim/output.h"
 #include "sim/sim_platform.h"
+#include "supervisor/sender_paths.h"
+#include "supervisor/stale_sender.h"
+#include "supervisor/tovanel_sender_app.h"
+#include "test_support.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
-
-#include <string>
-#include <vector>
+#include <regex.h>
+#include <unistd.h>
 
 namespace tovanel {
-
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::StrEq;
+using namespace platform;
+using ::testing::ExitedWithCode;
+using Args = std::vector<std::string>;
 
-std::vector<unsigned> bytesOf(std::string_view text) {
-    return {text.begin(), text.end()};
-}
-
-TEST(VirtualInputKeywords, HoldsTheNineEntriesInOrder) {
-    EXPECT_THAT(virtualInputKeywords,
-                ElementsAre("blackhole", "soundflower", "loopback", "vb-cable", "background music",
-                            "aggregate", "multi-output", "multi output",
-                            "\xEB\x8B\xA4\xEC\xA4\x91 \xEC\xB6\x9C\xEB\xA0\xA5"));
-}
-
-TEST(VirtualInputKeywords, KoreanEntryIsThirteenExactUtf8Bytes) {
-    std::vector<unsigned> bytes;
-    for (unsigned char c : virtualInputKeywords[8]) {
-        bytes.push_back(c);
-    }
-    EXPECT_THAT(bytes, ElementsAre(0xEB, 0x8B, 0xA4, 0xEC, 0xA4, 0x91, 0x20, 0xEC, 0xB6, 0x9C, 0xEB,
-                                   0xA0, 0xA5));
-}
-
-TEST(VirtualInputKeywords, EveryEntryIsLowerCaseWithItsByteCount) {
-    const std::size_t expectedSizes[] = {9, 11, 8, 8, 16, 9, 12, 12, 13};
-    for (std::size_t i = 0; i < virtualInputKeywords.size(); ++i) {
-        EXPECT_EQ(virtualInputKeywords[i].size(), expectedSizes[i]) << virtualInputKeywords[i];
-        for (char c : virtualInputKeywords[i]) {
-            EXPECT_FALSE(c >= 'A' && c <= 'Z') << virtualInputKeywords[i];
-        }
-    }
-    EXPECT_EQ(bytesOf(virtualInputKeywords[6])[5], static_cast<unsigned>('-'));
-}
-
-struct ModeCase {
-    const char* name;
-    std::vector<std::string> arguments;
-    LaunchMode expected;
-};
-
-class LaunchModeSelection : public ::testing::TestWithParam<ModeCase> {};
-
-TEST_P(LaunchModeSelection, DecidesFromFileNameAndSwitch) {
-    EXPECT_EQ(selectLaunchMode(GetParam().arguments), GetParam().expected);
-}
-
-constexpr auto capture = LaunchMode::capture;
-constexpr auto app = LaunchMode::app;
-
-INSTANTIATE_TEST_SUITE_P(
-    Table, LaunchModeSelection,
-    ::testing::Values(
-        ModeCase{"PlainCaptureName", {"/usr/local/bin/tovanel-macos-capture"}, capture},
-        ModeCase{"BundleExecutable",
-                 {"/Applications/PC Tovanel Sender.app/Contents/MacOS/PC Tovanel Sender"},
-                 app},
-        ModeCase{"ShortAppName", {"Tovanel Sender"}, app},
-        ModeCase{"ShortAppNameInDirectory", {"./dir/Tovanel Sender"}, app},
-        ModeCase{"DirectoryNamedLikeAppDoesNotCount", {"/x/Tovanel Sender/capture"}, capture},
-        ModeCase{"LowerCaseName", {"/bin/tovanel sender"}, capture},
-        ModeCase{"HyphenInsteadOfSpace", {"/bin/Tovanel-Sender"}, capture},
-        ModeCase{"TrailingSpace", {"/bin/Tovanel Sender "}, capture},
-        ModeCase{"LeadingSpace", {"/bin/ Tovanel Sender"}, capture},
-        ModeCase{"TrailingSlashLeavesEmptyName", {"/bin/Tovanel Sender/"}, capture},
-        ModeCase{"PrefixOfName", {"/bin/PC Tovanel Send"}, capture},
-        ModeCase{"SwitchFirst", {"/bin/capture", "--app", "x"}, app},
-        ModeCase{"SwitchLast", {"/bin/capture", "a", "b", "--app"}, app},
-        ModeCase{"SwitchAsElementZero", {"--app"}, app},
-        ModeCase{"SwitchUpperCase", {"/bin/capture", "--APP"}, capture},
-        ModeCase{"SwitchSingleHyphen", {"/bin/capture", "-app"}, capture},
-        ModeCase{"SwitchWithSuffix", {"/bin/capture", "--app=1"}, capture},
-        ModeCase{"SwitchWithTrailingSpace", {"/bin/capture", "--app "}, capture},
-        ModeCase{"SwitchAsPathTail", {"/bin/--app"}, capture},
-        ModeCase{"OtherArgumentsIgnored", {"/bin/capture", "--port", "1"}, capture},
-        ModeCase{"AppNameWithOtherArguments", {"Tovanel Sender", "--verbose"}, app},
-        ModeCase{"EmptyArgumentVector", {}, capture}, ModeCase{"EmptyElementZero", {""}, capture}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(ExecutableFileName, IsEverythingAfterTheLastSlash) {
-    EXPECT_EQ(executableFileName("/a/b/c"), "c");
-    EXPECT_EQ(executableFileName("c"), "c");
-    EXPECT_EQ(executableFileName("/a/"), "");
-    EXPECT_EQ(executableFileName(""), "");
-}
-
-// The failure path, as both sources use it.
-struct FailCase {
-    const char* name;
-    std::string_view prefix;
-    std::string message;
-};
-
-class FailPath : public ::testing::TestWithParam<FailCase> {};
-
-TEST_P(FailPath, WritesOneLineThenCallsOnFailureWithTheBareMessageThenExitsOne) {
-    const auto& param = GetParam();
-    const std::string line = std::string(param.prefix) + param.message + "\n";
-    // onFailure reports what it got on stderr, after the fail line: the order shows too.
-    MessageCallback onFailure = [](const std::string& message) {
-        std::fputs(("[onFailure:" + message + "]").c_str(), stderr);
+TEST(LaunchMode, AppModeByExactNameOrTheSwitchAnywhere) {
+    const std::vector<std::pair<Args, LaunchMode>> cases = {
+        {{}, LaunchMode::capture},
+        {{"tovanel-macos-capture"}, LaunchMode::capture},
+        {{"/Applications/PC Tovanel Sender.app/Contents/MacOS/PC Tovanel Sender"}, LaunchMode::app},
+        {{"Tovanel Sender"}, LaunchMode::app},
+        {{"./tovanel sender"}, LaunchMode::capture},
+        {{"/x/Tovanel Sender 2"}, LaunchMode::capture},
+        {{"/x/Tovanel Sender/tool"}, LaunchMode::capture},
+        {{"tool", "-v", "--app"}, LaunchMode::app},
+        {{"--app"}, LaunchMode::app},
+        {{"tool", "--APP"}, LaunchMode::capture},
+        {{"tool", "--app=1"}, LaunchMode::capture},
     };
-    EXPECT_EXIT(failCaptureSource(param.prefix, param.message, onFailure),
-                ::testing::ExitedWithCode(1), StrEq(line + "[onFailure:" + param.message + "]"));
+    for (const auto& [arguments, mode] : cases) {
+        EXPECT_EQ(selectLaunchMode(arguments), mode) << (arguments.empty() ? "" : arguments[0]);
+    }
+    EXPECT_EQ(executableFileName("a/b/c"), "c");
+    EXPECT_EQ(executableFileName("c"), "c");
+    EXPECT_EQ(executableFileName("a/"), "");
 }
 
-TEST_P(FailPath, WithoutOnFailureTheLineIsTheOnlyReport) {
-    const auto& param = GetParam();
-    EXPECT_EXIT(failCaptureSource(param.prefix, param.message, MessageCallback{}),
-                ::testing::ExitedWithCode(1),
-                StrEq(std::string(param.prefix) + param.message + "\n"));
-}
-
-TEST_P(FailPath, ExitsNormallySoExitHandlersRun) {
-    // exit(1), not _exit: stdio buffers are flushed and exit handlers run.
-    const auto& param = GetParam();
-    EXPECT_EXIT(
-        {
-            std::atexit([] { std::fputs("[atexit]", stderr); });
-            failCaptureSource(param.prefix, param.message, MessageCallback{});
-        },
-        ::testing::ExitedWithCode(1),
-        StrEq(std::string(param.prefix) + param.message + "\n[atexit]"));
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    BothSources, FailPath,
-    ::testing::Values(
-        FailCase{"ScreenSource", SystemAudioCapture::failPrefix, "capture stopped: gone"},
-        FailCase{"InputSource", InputDeviceAudioCapture::failPrefix, "AudioQueueStart failed: -50"},
-        FailCase{"ScreenSourceEmptyMessage", SystemAudioCapture::failPrefix, ""},
-        FailCase{"InputSourceEmptyMessage", InputDeviceAudioCapture::failPrefix, ""},
-        FailCase{"MessageWithPercentSigns", SystemAudioCapture::failPrefix, "100% %s %n"}),
-    [](const auto& info) { return std::string(info.param.name); });
-
-TEST(CaptureSourceTexts, PrefixesAndBannersAreExact) {
-    EXPECT_EQ(SystemAudioCapture::failPrefix, "tovanel-macos-capture: ");
-    EXPECT_EQ(SystemAudioCapture::failPrefix.size(), 23u);
-    EXPECT_EQ(InputDeviceAudioCapture::failPrefix, "tovanel-input-device-capture: ");
-    EXPECT_EQ(InputDeviceAudioCapture::failPrefix.size(), 30u);
-    EXPECT_EQ(SystemAudioCapture::startedBanner, "tovanel-macos-capture started\n");
-    EXPECT_EQ(InputDeviceAudioCapture::startedBanner, "tovanel-input-device-capture started\n");
-}
-
-TEST(StartedBanner, IsWrittenToStandardErrorExactly) {
+TEST(FailPath, WritesOneLineCallsOnFailureWithTheBareMessageAndExitsWithOne) {
+    const auto shown = [](const std::string& m) { std::fprintf(stderr, "<%s>", m.c_str()); };
+    EXPECT_EXIT(failCaptureSource("p: ", "", shown), ExitedWithCode(1), "^p: \n<>$");
+    EXPECT_EXIT(failCaptureSource("p: ", "it broke", MessageCallback{}), ExitedWithCode(1),
+                "^p: it broke\n$");
     ::testing::internal::CaptureStderr();
-    writeStartedBanner(InputDeviceAudioCapture::startedBanner);
+    writeStartedBanner("tovanel-input-device-capture started\n");
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "tovanel-input-device-capture started\n");
-}
-
-TEST(ReportStatus, BuildsNoLineWhenOnStatusIsAbsent) {
-    int built = 0;
-    reportStatus(MessageCallback{}, [&] {
-        ++built;
-        return std::string("ok: x");
+    reportStatus(MessageCallback{}, []() -> std::string {
+        ADD_FAILURE() << "a line was built for nobody";
+        return "";
     });
-    EXPECT_EQ(built, 0);
-
-    std::vector<std::string> lines;
-    reportStatus([&](const std::string& line) { lines.push_back(line); },
-                 [&] {
-                     ++built;
-                     return std::string("ok: x");
-                 });
-    EXPECT_EQ(built, 1);
-    EXPECT_THAT(lines, ElementsAre("ok: x"));
 }
 
-class CaptureSourceConstruction : public ::testing::Test {
+TEST(StaleSenders, ThePatternMatchesOnlyThisPathAndExactlyThisPort) {
+    const std::string path = "/tmp/a.b+(c)[d]{1}^$|?*\\/tovanel-sender";
+    regex_t pattern;
+    ASSERT_EQ(
+        ::regcomp(&pattern, staleSenderPattern(path, "48100").c_str(), REG_EXTENDED | REG_NOSUB),
+        0);
+    const std::vector<std::pair<std::string, bool>> lines = {
+        {path + " --port 48100 --input stdin", true},
+        {path + " --port 48100", true},
+        {"/tmp/aXb+(c)[d]{1}^$|?*\\/tovanel-sender --port 48100", false},
+        {path + " --port 481000 --input stdin", false},
+        {path + " --port 4810", false},
+        {"/other/tovanel-sender --port 48100", false},
+    };
+    for (const auto& [line, expected] : lines) {
+        EXPECT_EQ(::regexec(&pattern, line.c_str(), 0, nullptr, 0) == 0, expected) << line;
+    }
+    ::regfree(&pattern);
+}
+
+class Supervisor : public ::testing::Test {
   protected:
     sim::SimPlatform& platform = sim::SimPlatform::installFresh();
-    std::shared_ptr<sim::RecordingOutput> output = std::make_shared<sim::RecordingOutput>();
-    int callbackCalls = 0;
-    MessageCallback counting = [this](const std::string&) { ++callbackCalls; };
+    test::TempDir dir;
+    test::ScopedEnv tmp{"TMPDIR", dir.path.string()};
+    test::ScopedEnv port{"TOVANEL_PORT", std::nullopt};
+    test::ScopedEnv input{"TOVANEL_INPUT", std::nullopt};
+    std::shared_ptr<TovanelSenderApp> app = std::make_shared<TovanelSenderApp>();
+    std::string program = dir / "PC Tovanel Sender";
+
+    // Runs start (the simulated main loop returns once it has nothing to do).
+    LaunchRequest start() {
+        app->start({program});
+        const auto launches = platform.processes.launches();
+        EXPECT_EQ(launches.size(), 2u);
+        return launches.back();
+    }
+    std::string statusFile(const std::string& portValue = "48100") {
+        return dir / ("tovanel-sender-" + portValue + "-status.txt");
+    }
 };
 
-TEST_F(CaptureSourceConstruction, SystemAudioCaptureMakesItsThreeQueuesAndDoesNothingElse) {
-    ::testing::internal::CaptureStderr();
-    auto source = std::make_shared<SystemAudioCapture>(output, counting, counting);
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-    EXPECT_THAT(
-        platform.dispatch.queueLabels(),
-        ElementsAre("tovanel.capture.samples", "tovanel.capture.screen", "tovanel.capture.status"));
-    EXPECT_THAT(
-        SystemAudioCaptureProbe::queueLabels(*source),
-        ElementsAre("tovanel.capture.samples", "tovanel.capture.screen", "tovanel.capture.status"));
-    EXPECT_TRUE(SystemAudioCaptureProbe::holdsDefaults(*source));
-    EXPECT_TRUE(platform.dispatch.timers().empty());
-    EXPECT_TRUE(output->bytes().empty());
-    EXPECT_EQ(callbackCalls, 0);
+TEST_F(Supervisor, EmptiesTheStatusFileEndsAStaleSenderThenLaunchesTheSenderBesideUs) {
+    const LaunchRequest sender = start();
+    const LaunchRequest pkill = platform.processes.launches()[0];
+    EXPECT_EQ(pkill.executable, "/usr/bin/pkill");
+    EXPECT_EQ(pkill.arguments, (Args{"-f", staleSenderPattern(dir / "tovanel-sender", "48100")}));
+    EXPECT_EQ(sender.executable, dir / "tovanel-sender");
+    EXPECT_EQ(sender.arguments,
+              (Args{"--port", "48100", "--input", "stdin", "--status-file", statusFile()}));
+    EXPECT_NE(sender.standardInput, nullptr);
+    EXPECT_EQ(sender.standardOutput, ChildOutput::ourStandardError);
+    EXPECT_EQ(sender.standardError, ChildOutput::ourStandardError);
+    EXPECT_EQ(test::readFile(statusFile()), "ok: requesting ScreenCaptureKit content");
+    EXPECT_EQ(platform.screenCapture.events, Args{"content(0,0)"})
+        << "the screen source by default";
 }
 
-TEST_F(CaptureSourceConstruction, InputDeviceAudioCaptureMakesItsQueueAndDoesNothingElse) {
+TEST_F(Supervisor, PortAndInputAreTakenVerbatimAndOnlyExactlyDeviceChoosesTheInputSource) {
+    for (const char* value : {"Device", " device", "screen", ""}) {
+        test::ScopedEnv choice("TOVANEL_INPUT", value);
+        auto& fresh = sim::SimPlatform::installFresh();
+        std::make_shared<TovanelSenderApp>()->start({program});
+        EXPECT_EQ(fresh.screenCapture.events.size(), 1u) << value;
+    }
+    test::ScopedEnv choice("TOVANEL_INPUT", "device");
+    test::ScopedEnv weird("TOVANEL_PORT", "../x");
+    auto& fresh = sim::SimPlatform::installFresh();
+    fresh.audioHardware.add({"BlackHole 2ch", "b", {2}, {2}, {}});
+    std::make_shared<TovanelSenderApp>()->start({program});
+    EXPECT_TRUE(fresh.screenCapture.events.empty());
+    EXPECT_FALSE(fresh.audioQueues.calls().empty()) << "the input source set up its queue";
+    EXPECT_EQ(fresh.processes.launches()[1].arguments[1], "../x");
+    EXPECT_EQ(fresh.processes.launches()[1].arguments[5], dir / "tovanel-sender-.._x-status.txt")
+        << "a slash never leads out of the temporary directory";
+    test::ScopedEnv empty("TOVANEL_PORT", "");
+    std::make_shared<TovanelSenderApp>()->start({program});
+    EXPECT_EQ(fresh.processes.launches().back().arguments[5], dir / "tovanel-sender--status.txt");
+}
+
+TEST_F(Supervisor, TheStatusFileFollowsStatusLinesAndTheSendersEnd) {
+    const LaunchRequest sender = start();
+    platform.screenCapture.answer(sim::content({{1, 1}}, 2, 3), std::nullopt);
+    EXPECT_EQ(test::readFile(statusFile()),
+              "ok: starting display capture displays=1 windows=2 apps=3");
+    sender.terminationHandler({TerminationStatus::Reason::exit, 0});
+    EXPECT_EQ(test::readFile(statusFile()),
+              "ok: starting display capture displays=1 windows=2 apps=3");
+    sender.terminationHandler({TerminationStatus::Reason::uncaughtSignal, 15});
+    EXPECT_EQ(test::readFile(statusFile()), "tovanel-sender exited: 15");
+    sender.terminationHandler({TerminationStatus::Reason::exit, 3});
+    EXPECT_EQ(test::readFile(statusFile()), "tovanel-sender exited: 3");
+    app.reset();
+    sender.terminationHandler({TerminationStatus::Reason::exit, 4}); // the supervisor is gone
+    EXPECT_EQ(test::readFile(statusFile()), "tovanel-sender exited: 3");
+}
+
+TEST_F(Supervisor, ACaptureFailureIsTheStatusFilesLastWord) {
+    EXPECT_EXIT(
+        {
+            start();
+            platform.screenCapture.answer(nullptr, std::nullopt);
+        },
+        ExitedWithCode(1), "tovanel-macos-capture: no shareable content available\n");
+    EXPECT_EQ(test::readFile(statusFile()), "macOS capture failed: no shareable content available");
+}
+
+TEST_F(Supervisor, ASenderThatCannotStartEndsTheProcessBeforeAnyCapture) {
+    std::ofstream(statusFile()) << "ok: left by an earlier run";
+    platform.processes.failures[dir / "tovanel-sender"] =
+        PlatformError{"posix_spawn", 2, "No such file or directory"};
+    EXPECT_EXIT(app->start({program}), ExitedWithCode(1),
+                "^PC Tovanel Sender failed to start: No such file or directory\n$");
+    EXPECT_EQ(test::readFile(statusFile()), "") << "emptied before the launch";
+    for (const Args& argv : {Args{}, Args{""}}) {
+        EXPECT_EXIT(app->start(argv), ExitedWithCode(1),
+                    "^PC Tovanel Sender failed to start: the program's own path is unknown");
+    }
+}
+
+TEST_F(Supervisor, AStatusFileThatCannotBeWrittenIsSaidOnceAndStartGoesOn) {
+    test::ScopedEnv missing("TMPDIR", dir / "missing");
     ::testing::internal::CaptureStderr();
-    auto source = std::make_shared<InputDeviceAudioCapture>(output, counting, MessageCallback{});
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "");
-    EXPECT_THAT(platform.dispatch.queueLabels(), ElementsAre("tovanel.input-device.capture"));
-    EXPECT_EQ(InputDeviceAudioCaptureProbe::queue(*source), "tovanel.input-device.capture");
-    EXPECT_TRUE(InputDeviceAudioCaptureProbe::holdsDefaults(*source));
-    EXPECT_TRUE(platform.dispatch.timers().empty());
-    EXPECT_TRUE(output->bytes().empty());
-    EXPECT_EQ(callbackCalls, 0);
+    start();
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    EXPECT_EQ(said.rfind("PC Tovanel Sender: the status file cannot be written: ", 0), 0u) << said;
+    EXPECT_EQ(std::count(said.begin(), said.end(), '\n'), 1);
+}
+
+TEST_F(Supervisor, TheSenderIsLookedForBesideTheRealExecutable) {
+    std::filesystem::create_directories(dir.path / "real");
+    std::ofstream(dir.path / "real" / "prog") << "";
+    std::filesystem::create_symlink(dir.path / "real", dir.path / "linked");
+    std::filesystem::create_symlink(dir.path / "linked" / "prog", dir.path / "Tovanel Sender");
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path / "real");
+    const std::string real = std::filesystem::canonical(dir.path / "real").string();
+    EXPECT_EQ(senderExecutablePath({dir / "Tovanel Sender"}), real + "/tovanel-sender");
+    EXPECT_EQ(senderExecutablePath({"../Tovanel Sender"}), real + "/tovanel-sender");
+    EXPECT_EQ(senderExecutablePath({"prog"}), real + "/tovanel-sender") << "found on the PATH";
+    EXPECT_EQ(senderExecutablePath({}), std::nullopt);
+    std::filesystem::current_path(cwd);
+}
+
+TEST_F(Supervisor, CaptureModeRunsTheScreenSourceOnStandardOutputAndAppModeActivates) {
+    EXPECT_EQ(runEntryPoint({"tovanel-macos-capture"}), 0);
+    EXPECT_EQ(platform.screenCapture.events, Args{"content(0,0)"});
+    EXPECT_EQ(platform.application.activations, 0);
+    EXPECT_EQ(platform.processes.launches().size(), 0u);
+    EXPECT_EQ(runEntryPoint({program}), 0);
+    EXPECT_EQ(platform.application.activations, 1);
+    EXPECT_EQ(platform.processes.launches().size(), 2u);
 }
 
 } // namespace

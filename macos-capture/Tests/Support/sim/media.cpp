@@ -7,12 +7,6 @@ using namespace platform;
 
 namespace {
 
-bool isTargetLayout(const AudioFormat& format) {
-    return format.commonFormat() == CommonFormat::float32 && !format.isInterleaved() &&
-           format.channelCount() == 2 && format.sampleRate() == 48000.0;
-}
-
-// Wraps a real converter to fail or to hold back everything on demand.
 class FaultyConverter final : public AudioConverter {
   public:
     FaultyConverter(std::shared_ptr<AudioConverter> real, SimMedia::Faults faults)
@@ -20,15 +14,14 @@ class FaultyConverter final : public AudioConverter {
 
     ConverterOutputStatus convertToBuffer(PCMBuffer& output, std::optional<PlatformError>& error,
                                           const ConverterInputBlock& input) override {
-        if (faults_.converterError) {
-            error = faults_.converterError;
-            return ConverterOutputStatus::error;
+        if (faults_.convertError) { // set under a status that claims success, frames made
+            const auto status = real_->convertToBuffer(output, error, input);
+            error = faults_.convertError;
+            return status;
         }
-        if (faults_.converterHoldsEverything) {
-            ConverterInputStatus status = ConverterInputStatus::haveData;
-            while (status == ConverterInputStatus::haveData) {
-                (void)input(1024, status);
-            }
+        if (faults_.holdEverything) {
+            ConverterInputStatus status{};
+            (void)input(1, status);
             output.setFrameLength(0);
             return ConverterOutputStatus::inputRanDry;
         }
@@ -42,24 +35,19 @@ class FaultyConverter final : public AudioConverter {
 
 } // namespace
 
-void SimMedia::setFaults(const Faults& faults) {
+void SimMedia::setFaults(Faults faults) {
     std::lock_guard lock(mutex_);
-    faults_ = faults;
+    faults_ = std::move(faults);
 }
 
-SimMedia::Faults SimMedia::faults() const {
-    std::lock_guard lock(mutex_);
-    return faults_;
-}
-
-std::size_t SimMedia::convertersMade() const {
+int SimMedia::convertersMade() const {
     std::lock_guard lock(mutex_);
     return convertersMade_;
 }
 
-std::vector<std::uint32_t> SimMedia::outputCapacities() const {
+std::vector<std::uint32_t> SimMedia::capacities() const {
     std::lock_guard lock(mutex_);
-    return outputCapacities_;
+    return capacities_;
 }
 
 std::shared_ptr<AudioFormat> SimMedia::makeFormat(const AudioStreamBasicDescription& asbd) {
@@ -68,21 +56,16 @@ std::shared_ptr<AudioFormat> SimMedia::makeFormat(const AudioStreamBasicDescript
 
 std::shared_ptr<AudioFormat> SimMedia::makeFormat(CommonFormat format, double sampleRate,
                                                   std::uint32_t channels, bool interleaved) {
-    if (faults().failTargetFormat) {
-        return nullptr;
-    }
-    return real_.makeFormat(format, sampleRate, channels, interleaved);
+    std::lock_guard lock(mutex_);
+    return faults_.targetFormat ? nullptr
+                                : real_.makeFormat(format, sampleRate, channels, interleaved);
 }
 
 std::shared_ptr<PCMBuffer> SimMedia::makePCMBuffer(const std::shared_ptr<AudioFormat>& format,
                                                    std::uint32_t frameCapacity) {
-    const bool output = format && isTargetLayout(*format);
-    const Faults current = faults();
-    if (output) {
-        std::lock_guard lock(mutex_);
-        outputCapacities_.push_back(frameCapacity);
-    }
-    if ((output && current.failOutputBuffer) || (!output && current.failCopyBuffer)) {
+    std::lock_guard lock(mutex_);
+    capacities_.push_back(frameCapacity);
+    if (faults_.pcmBufferCall > 0 && --faults_.pcmBufferCall == 0) {
         return nullptr;
     }
     return real_.makePCMBuffer(format, frameCapacity);
@@ -90,19 +73,13 @@ std::shared_ptr<PCMBuffer> SimMedia::makePCMBuffer(const std::shared_ptr<AudioFo
 
 std::shared_ptr<AudioConverter> SimMedia::makeConverter(const std::shared_ptr<AudioFormat>& from,
                                                         const std::shared_ptr<AudioFormat>& to) {
-    const Faults current = faults();
-    {
-        std::lock_guard lock(mutex_);
-        ++convertersMade_;
-    }
-    if (current.failConverter) {
+    std::lock_guard lock(mutex_);
+    ++convertersMade_;
+    if (faults_.converter) {
         return nullptr;
     }
     auto real = real_.makeConverter(from, to);
-    if (!real) {
-        return nullptr;
-    }
-    return std::make_shared<FaultyConverter>(std::move(real), current);
+    return real ? std::make_shared<FaultyConverter>(std::move(real), faults_) : nullptr;
 }
 
 } // namespace tovanel::sim

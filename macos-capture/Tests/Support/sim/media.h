@@ -1,8 +1,8 @@
-// Simulated media: the real portable formats, buffers and converter, with a record of what was
-// made (converters, PCM buffer capacities) and faults on demand for each way making them fails.
+// Simulated media: the real portable formats, buffers and converter underneath, with each way of
+// making them able to fail, converters that fail or hold everything back, and a record of the
+// converters and buffers made.
 #pragma once
 
-#include "platform/media.h"
 #include "platform/portable/media.h"
 
 #include <mutex>
@@ -14,18 +14,16 @@ namespace tovanel::sim {
 class SimMedia : public platform::Media {
   public:
     struct Faults {
-        bool failTargetFormat = false; // makeFormat(common format) answers none
-        bool failConverter = false;    // makeConverter answers none
-        bool failCopyBuffer = false;   // the PCM buffer in the source format answers none
-        bool failOutputBuffer = false; // the PCM buffer in the target format answers none
-        std::optional<platform::PlatformError> converterError; // every conversion fails so
-        bool converterHoldsEverything = false; // conversions take the input and put out nothing
+        bool targetFormat = false; // makeFormat(common format) answers none
+        bool converter = false;    // makeConverter answers none
+        int pcmBufferCall = 0;     // the n-th makePCMBuffer call from now answers none
+        std::optional<platform::PlatformError> convertError; // set after a real conversion
+        bool holdEverything = false; // conversions take their input and put out nothing
     };
 
-    void setFaults(const Faults& faults);
-    std::size_t convertersMade() const;
-    // The capacity of every PCM buffer made in a float32 planar format (the output buffers).
-    std::vector<std::uint32_t> outputCapacities() const;
+    void setFaults(Faults faults);
+    int convertersMade() const;
+    std::vector<std::uint32_t> capacities() const; // of every PCM buffer made, in order
 
     std::shared_ptr<platform::AudioFormat>
     makeFormat(const platform::AudioStreamBasicDescription& asbd) override;
@@ -40,13 +38,11 @@ class SimMedia : public platform::Media {
                   const std::shared_ptr<platform::AudioFormat>& to) override;
 
   private:
-    Faults faults() const;
-
     platform::portable::PortableMedia real_;
     mutable std::mutex mutex_;
     Faults faults_;
-    std::size_t convertersMade_ = 0;
-    std::vector<std::uint32_t> outputCapacities_;
+    int convertersMade_ = 0;
+    std::vector<std::uint32_t> capacities_;
 };
 
 } // namespace tovanel::sim

@@ -1,18 +1,18 @@
 // Installing a fresh simulated platform.
 #include "sim/sim_platform.h"
 
-#include <memory>
+#include "platform/never_destroyed.h"
+
+#include <list>
 #include <mutex>
-#include <vector>
 
 namespace tovanel::sim {
 
 SimPlatform& SimPlatform::installFresh() {
     static std::mutex mutex;
-    static std::vector<std::unique_ptr<SimPlatform>> everyPlatform;
+    static platform::NeverDestroyed<std::list<SimPlatform>> made;
     std::lock_guard lock(mutex);
-    everyPlatform.push_back(std::make_unique<SimPlatform>());
-    SimPlatform& fresh = *everyPlatform.back();
+    SimPlatform& fresh = made.get().emplace_back();
     platform::install(platform::Platform{fresh.dispatch, fresh.files, fresh.processes,
                                          fresh.application, fresh.audioHardware, fresh.text,
                                          fresh.screenCapture, fresh.media, fresh.audioQueues});

@@ -1,17 +1,17 @@
-// The simulated platform a unit test installs: simulated dispatch, application, audio hardware,
-// screen capture and input queues; the real POSIX files and processes (tests run them in their
-// own temporary directory); the portable text and media services.
+// The simulated platform a unit test installs: simulated dispatch, processes, application, audio
+// hardware, screen capture, media and input queues; the real POSIX files (tests point TMPDIR at
+// a folder of their own) and the portable text service.
 #pragma once
 
 #include "platform/platform.h"
 #include "platform/portable/text.h"
 #include "platform/posix/files.h"
-#include "platform/posix/processes.h"
 #include "sim/application.h"
 #include "sim/audio_hardware.h"
 #include "sim/audio_queues.h"
 #include "sim/dispatch.h"
 #include "sim/media.h"
+#include "sim/processes.h"
 #include "sim/screen_capture.h"
 
 namespace tovanel::sim {
@@ -19,16 +19,16 @@ namespace tovanel::sim {
 struct SimPlatform {
     SimDispatch dispatch;
     platform::posix::PosixFiles files;
-    platform::posix::PosixProcesses processes;
+    SimProcesses processes;
     SimApplication application;
     SimAudioHardware audioHardware;
     platform::portable::PortableText text;
     SimScreenCapture screenCapture;
-    SimMedia media; // the real portable media underneath, so conversion is tested for real
+    SimMedia media;
     SimAudioQueues audioQueues;
 
-    // Makes a fresh simulated platform and installs it. It is kept until the test program
-    // ends, so a thread that outlives its test never reaches a destroyed platform.
+    // Makes a fresh platform and installs it. Platforms are never destroyed, so a thread that
+    // outlives its test never reaches a destroyed one.
     static SimPlatform& installFresh();
 };
 

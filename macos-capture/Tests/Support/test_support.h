@@ -1,0 +1,105 @@
+// What the unit tests share: a thread-safe log of callback lines, a scratch directory and
+// environment variables that are put back, and the float/byte conversions of the PCM stream.
+#pragma once
+
+#include "capture/capture_source.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <bit>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <optional>
+#include <sstream>
+#include <vector>
+
+namespace tovanel::test {
+
+class StatusLog {
+  public:
+    MessageCallback callback() {
+        return [this](const std::string& line) {
+            std::lock_guard lock(mutex_);
+            lines_.push_back(line);
+        };
+    }
+    std::vector<std::string> lines() const {
+        std::lock_guard lock(mutex_);
+        return lines_;
+    }
+
+  private:
+    mutable std::mutex mutex_;
+    std::vector<std::string> lines_;
+};
+
+// A fresh directory, removed with its content at the end of the test. A death test's child runs
+// the test again from its start and must find its parent's directory, so it takes that one.
+struct TempDir {
+    std::filesystem::path path;
+    TempDir() {
+        const char* parents = std::getenv("TOVANEL_TEST_DIR");
+        if (parents != nullptr && ::testing::internal::InDeathTestChild()) {
+            path = parents;
+            return;
+        }
+        std::string pattern = (std::filesystem::temp_directory_path() / "tovanel.XXXXXX").string();
+        path = ::mkdtemp(pattern.data());
+        ::setenv("TOVANEL_TEST_DIR", path.c_str(), 1);
+    }
+    ~TempDir() {
+        std::error_code ignored; // a source's thread may still be replacing a file in it
+        if (!::testing::internal::InDeathTestChild()) {
+            std::filesystem::remove_all(path, ignored);
+        }
+    }
+    std::string operator/(const std::string& name) const { return (path / name).string(); }
+};
+
+// Sets (or with none, unsets) a variable for the scope of the object.
+class ScopedEnv {
+  public:
+    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+        if (const char* old = std::getenv(name)) {
+            old_ = old;
+        }
+        value ? (void)::setenv(name, value->c_str(), 1) : (void)::unsetenv(name);
+    }
+    ~ScopedEnv() { old_ ? (void)::setenv(name_, old_->c_str(), 1) : (void)::unsetenv(name_); }
+
+  private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+inline std::vector<std::uint8_t> bytesOf(const std::vector<float>& samples) {
+    std::vector<std::uint8_t> bytes(samples.size() * 4);
+    if (!samples.empty()) {
+        std::memcpy(bytes.data(), samples.data(), bytes.size());
+    }
+    return bytes;
+}
+
+inline std::vector<std::uint32_t> wordsOf(const std::vector<std::uint8_t>& bytes) {
+    std::vector<std::uint32_t> words(bytes.size() / 4);
+    if (!words.empty()) {
+        std::memcpy(words.data(), bytes.data(), words.size() * 4);
+    }
+    return words;
+}
+
+inline float fromBits(std::uint32_t bits) {
+    return std::bit_cast<float>(bits);
+}
+
+} // namespace tovanel::test

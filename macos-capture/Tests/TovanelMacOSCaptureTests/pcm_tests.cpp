@@ -1,0 +1,351 @@
+// The PCM path: sanitising bit for bit, and a sample buffer's way to interleaved stereo bytes
+// through the target-format branch, the converter and every error of the path.
+#include "pcm/sample_conversion.h"
+#include "pcm/sanitize.h"
+#include "sim/sample_buffer.h"
+#include "sim/sim_platform.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+// Fault sets name only the faults they inject.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+namespace tovanel {
+namespace {
+
+using namespace platform;
+using test::bytesOf;
+using test::fromBits;
+using test::wordsOf;
+
+constexpr std::uint32_t kHi = kUpperSampleBoundBits;
+constexpr std::uint32_t kLo = kLowerSampleBoundBits;
+
+// Input bits and the bits that must come out.
+const std::vector<std::pair<std::uint32_t, std::uint32_t>> kSanitized = {
+    {0x7FC00000, 0},
+    {0xFFC00001, 0},
+    {0x7F800001, 0},
+    {0xFFFFFFFF, 0}, // NaNs
+    {0x7F800000, 0},
+    {0xFF800000, 0}, // infinities
+    {0x3F800000, kHi},
+    {0x3F75C28F, kHi},
+    {0x7F7FFFFF, kHi},
+    {kHi + 1, kHi}, // 1, .96, max
+    {0xBF800000, kLo},
+    {0xC0000000, kLo},
+    {0xFF7FFFFF, kLo},
+    {kLo + 1, kLo}, // -1, -2, min
+    {0x3F000000, 0x3F000000},
+    {0, 0},
+    {0x80000000, 0x80000000},
+    {1, 1}, // pass as they are
+    {0x80000001, 0x80000001},
+    {kHi, kHi},
+    {kLo, kLo},
+    {0xBF000000, 0xBF000000},
+};
+
+TEST(Sanitizing, EveryClassOfValueAtEveryPositionAndAlignmentInBothForms) {
+    // Long enough for the vector loop and its remainder; each value at many lane positions.
+    std::vector<std::uint32_t> in;
+    std::vector<std::uint32_t> expected;
+    for (std::size_t i = 0; i < 1031; ++i) {
+        const auto& [input, output] = kSanitized[(i * 7) % kSanitized.size()];
+        in.push_back(input);
+        expected.push_back(output);
+    }
+    std::vector<std::uint8_t> bytes(in.size() * 4 + 1);
+    std::memcpy(bytes.data() + 1, in.data(), in.size() * 4); // starts at an odd address
+    const std::span<const std::uint8_t> misaligned(bytes.data() + 1, in.size() * 4);
+    const ByteBlock copied = sanitizedInterleavedFloatPCM(misaligned);
+    EXPECT_EQ(wordsOf({copied.begin(), copied.end()}), expected);
+    ByteBlock owned(misaligned);
+    const std::uint8_t* memory = owned.data();
+    const ByteBlock inPlace = sanitizedInterleavedFloatPCM(std::move(owned));
+    EXPECT_EQ(inPlace.data(), memory) << "the in-place form keeps the block's own memory";
+    EXPECT_EQ(wordsOf({inPlace.begin(), inPlace.end()}), expected);
+    EXPECT_EQ(sanitizedInterleavedFloatPCM(inPlace.bytes()), inPlace) << "applying it twice";
+}
+
+TEST(Sanitizing, DropsATrailingPartialSampleInBothForms) {
+    for (std::size_t length : {0, 1, 2, 3, 4, 9, 11}) {
+        SCOPED_TRACE(length);
+        std::vector<std::uint8_t> bytes(length, 0x7F); // 0x7F7F7F7F is beyond the upper bound
+        EXPECT_EQ(sanitizedInterleavedFloatPCM(bytes).size(), length / 4 * 4);
+        const ByteBlock inPlace = sanitizedInterleavedFloatPCM(ByteBlock(bytes));
+        ASSERT_EQ(inPlace.size(), length / 4 * 4);
+        for (std::uint32_t word : wordsOf({inPlace.begin(), inPlace.end()})) {
+            EXPECT_EQ(word, kHi);
+        }
+    }
+}
+
+// A conversion over the simulated platform.
+class Conversion : public ::testing::Test {
+  protected:
+    sim::SimPlatform& platform = sim::SimPlatform::installFresh();
+    ConverterState state;
+
+    std::variant<ByteBlock, ConversionError> convert(const SampleBuffer& buffer) {
+        return convertToTargetPCM(buffer, state);
+    }
+    std::vector<float> converted(const SampleBuffer& buffer) {
+        auto result = convert(buffer);
+        if (auto* failure = std::get_if<ConversionError>(&result)) {
+            ADD_FAILURE() << localizedDescription(*failure);
+            return {};
+        }
+        const auto& block = std::get<ByteBlock>(result);
+        std::vector<float> samples(block.size() / 4);
+        if (!samples.empty()) {
+            std::memcpy(samples.data(), block.data(), block.size());
+        }
+        return samples;
+    }
+    ConversionError failure(const SampleBuffer& buffer) {
+        auto result = convert(buffer);
+        EXPECT_TRUE(std::holds_alternative<ConversionError>(result));
+        return std::holds_alternative<ConversionError>(result)
+                   ? std::get<ConversionError>(result)
+                   : ConversionError(CaptureError(CaptureError::Case::missingFormatDescription));
+    }
+};
+
+std::vector<float> ramp(std::size_t frames, float start) {
+    std::vector<float> values(frames);
+    for (std::size_t i = 0; i < frames; ++i) {
+        values[i] = start + 0.001f * static_cast<float>(i);
+    }
+    return values;
+}
+
+TEST_F(Conversion, TargetFormatAndSameRateLayoutsPassBitForBitWithOrWithoutAConverter) {
+    // Awkward bit patterns too: the path moves words, never float values (sanitising is later).
+    std::vector<float> left = ramp(480, -0.5f);
+    std::vector<float> right = ramp(480, 0.25f);
+    left[3] = fromBits(0x7FC01234);
+    right[7] = fromBits(0x00000001);
+    left[9] = fromBits(0xFF800000);
+    std::vector<float> expected;
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        expected.insert(expected.end(), {left[i], right[i]});
+    }
+    const auto planar = sim::audioBuffer(sim::floatFormat(48000, 2, false), {left, right});
+    EXPECT_EQ(bytesOf(converted(*planar)), bytesOf(expected));
+    EXPECT_EQ(platform.media.convertersMade(), 0) << "the target format needs no converter";
+    const auto interleaved = sim::audioBuffer(sim::floatFormat(48000, 2, true), {left, right});
+    EXPECT_EQ(bytesOf(converted(*interleaved)), bytesOf(expected));
+    EXPECT_EQ(platform.media.convertersMade(), 1);
+    EXPECT_EQ(platform.media.capacities().back(), 496u) << "480 frames plus 16";
+}
+
+TEST_F(Conversion, OtherRatesAreResampledAsOneContinuousSignal) {
+    // 44.1 kHz int16 stereo and 24 kHz mono: capacities, and a tone coming out whole.
+    struct Case {
+        AudioStreamBasicDescription format;
+        std::size_t channels;
+        std::uint32_t capacity;
+    };
+    for (const Case& c : {Case{sim::intFormat(44100, 2, true, 16), 2, 1130},
+                          Case{sim::floatFormat(24000, 1, false), 1, 2064}}) {
+        SCOPED_TRACE(c.format.mSampleRate);
+        ConverterState fresh;
+        state = fresh;
+        std::vector<float> out;
+        std::size_t phase = 0;
+        for (int chunk = 0; chunk < 20; ++chunk) {
+            std::vector<float> tone(1024);
+            for (float& sample : tone) {
+                sample = 0.5f * static_cast<float>(std::sin(2 * M_PI * 1000.0 * double(phase++) /
+                                                            c.format.mSampleRate));
+            }
+            const auto part = converted(
+                *sim::audioBuffer(c.format, std::vector<std::vector<float>>(c.channels, tone)));
+            out.insert(out.end(), part.begin(), part.end());
+            EXPECT_EQ(platform.media.capacities().back(), c.capacity);
+        }
+        const std::size_t frames = out.size() / 2;
+        EXPECT_NEAR(double(frames), 20 * 1024 * 48000.0 / c.format.mSampleRate, 2000);
+        // Past the filter's start: every frame equals the ideal tone at 48 kHz, so nothing was
+        // lost or repeated between chunks, and mono went to both sides.
+        for (std::size_t i = 2000; i < frames; i += 7) {
+            const double ideal = 0.5 * std::sin(2 * M_PI * 1000.0 * double(i) / 48000.0);
+            ASSERT_NEAR(out[2 * i], ideal, 0.02) << i;
+            ASSERT_EQ(out[2 * i], out[2 * i + 1]) << i;
+        }
+    }
+    EXPECT_EQ(platform.media.convertersMade(), 2);
+}
+
+TEST_F(Conversion, TheConverterIsKeptPerDescriptionAndSkippedForTheTargetFormat) {
+    const auto other =
+        sim::audioBuffer(sim::floatFormat(44100, 2, false), {ramp(441, 0), ramp(441, 0)});
+    const auto target =
+        sim::audioBuffer(sim::floatFormat(48000, 2, false), {ramp(8, 0), ramp(8, 0)});
+    const auto third =
+        sim::audioBuffer(sim::floatFormat(32000, 2, false), {ramp(320, 0), ramp(320, 0)});
+    for (const auto* buffer : {other.get(), target.get(), other.get(), target.get()}) {
+        (void)converted(*buffer);
+    }
+    EXPECT_EQ(platform.media.convertersMade(), 1);
+    (void)converted(*third);
+    (void)converted(*other);
+    EXPECT_EQ(platform.media.convertersMade(), 3);
+    platform.media.setFaults({.converter = true});
+    EXPECT_EQ(localizedDescription(failure(*third)),
+              "The operation couldn\xE2\x80\x99t be completed. (TovanelMacOSCapture.CaptureError "
+              "error 5.)");
+    platform.media.setFaults({});
+    (void)converted(*third); // a failed converter is made again for the next buffer
+    EXPECT_EQ(platform.media.convertersMade(), 5);
+}
+
+TEST_F(Conversion, AConverterHoldingEverythingYieldsNothingAndNoError) {
+    platform.media.setFaults({.holdEverything = true});
+    const auto buffer =
+        sim::audioBuffer(sim::floatFormat(44100, 2, true), {ramp(441, 0), ramp(441, 0)});
+    EXPECT_TRUE(converted(*buffer).empty());
+}
+
+TEST_F(Conversion, EveryFailureIsItsOwnCaseWithTheStatusWhereThereIsOne) {
+    using Case = CaptureError::Case;
+    const auto format = sim::floatFormat(44100, 2, false);
+    struct Fault {
+        const char* name;
+        std::function<void(sim::SimSampleBuffer&)> apply;
+        sim::SimMedia::Faults media;
+        CaptureError expected;
+    };
+    const std::vector<Fault> faults = {
+        {"no format description",
+         [](auto& b) { b.hasFormatDescription = false; },
+         {},
+         CaptureError(Case::missingFormatDescription)},
+        {"not audio",
+         [](auto& b) { b.description.reset(); },
+         {},
+         CaptureError(Case::missingStreamDescription)},
+        {"big-endian",
+         [](auto& b) { b.description->mFormatFlags |= kAudioFormatFlagIsBigEndian; },
+         {},
+         CaptureError(Case::unsupportedSourceFormat)},
+        {"size query fails",
+         [](auto& b) { b.sizeStatus = -12731; },
+         {},
+         CaptureError(Case::audioBufferListUnavailable, -12731)},
+        {"size of zero",
+         [](auto& b) { b.sizeNeeded = 0; },
+         {},
+         CaptureError(Case::audioBufferListUnavailable, 0)},
+        {"implausible size",
+         [](auto& b) { b.sizeNeeded = audioBufferListSize(4096) + 1; },
+         {},
+         CaptureError(Case::audioBufferListUnavailable, 0)},
+        {"fill fails",
+         [](auto& b) { b.fillStatus = -12737; },
+         {},
+         CaptureError(Case::audioBufferListUnavailable, -12737)},
+        {"fewer records than channels",
+         [](auto& b) { b.announcedCount = 1; },
+         {},
+         CaptureError(Case::audioBufferListUnavailable, 0)},
+        {"no data",
+         [](auto& b) { b.nullData = true; },
+         {},
+         CaptureError(Case::audioBufferListUnavailable, 0)},
+        {"more frames than bytes",
+         [](auto& b) { b.frames += 1; },
+         {},
+         CaptureError(Case::audioBufferListUnavailable, 0)},
+        {"negative frames",
+         [](auto& b) { b.frames = -1; },
+         {},
+         CaptureError(Case::bufferAllocationFailed)},
+        {"too many frames",
+         [](auto& b) { b.frames = std::int64_t{1} << 32; },
+         {},
+         CaptureError(Case::bufferAllocationFailed)},
+        {"no target format",
+         [](auto&) {},
+         {.targetFormat = true},
+         CaptureError(Case::unsupportedTargetFormat)},
+        {"no converter",
+         [](auto&) {},
+         {.converter = true},
+         CaptureError(Case::converterUnavailable)},
+        {"no copy buffer",
+         [](auto&) {},
+         {.pcmBufferCall = 1},
+         CaptureError(Case::bufferAllocationFailed)},
+        {"no output buffer",
+         [](auto&) {},
+         {.pcmBufferCall = 2},
+         CaptureError(Case::bufferAllocationFailed)},
+    };
+    for (const Fault& fault : faults) {
+        SCOPED_TRACE(fault.name);
+        auto buffer = sim::audioBuffer(format, {ramp(441, 0), ramp(441, 0)});
+        fault.apply(*buffer);
+        platform.media.setFaults(fault.media);
+        EXPECT_EQ(std::get<CaptureError>(failure(*buffer)), fault.expected);
+    }
+    const PlatformError converterError{"convertToBuffer", -50, "The converter said no."};
+    platform.media.setFaults({.convertError = converterError});
+    state = {};
+    const auto buffer = sim::audioBuffer(format, {ramp(441, 0), ramp(441, 0)});
+    EXPECT_EQ(localizedDescription(failure(*buffer)), "The converter said no.");
+}
+
+TEST_F(Conversion, TheOneShotInputGivesAWholeBufferOnceAndNeverEndsTheStream) {
+    const auto format = platform.media.makeFormat(CommonFormat::float32, 48000, 2, false);
+    for (std::uint32_t frames : {0u, 5u}) {
+        std::shared_ptr<PCMBuffer> slot = platform.media.makePCMBuffer(format, 8);
+        slot->setFrameLength(frames);
+        const PCMBuffer* given = slot.get();
+        const auto input = oneShotInput(slot);
+        auto status = ConverterInputStatus::endOfStream;
+        const auto first = input(1, status);
+        EXPECT_EQ(status,
+                  frames > 0 ? ConverterInputStatus::haveData : ConverterInputStatus::noDataNow);
+        EXPECT_EQ(first.get(), frames > 0 ? given : nullptr);
+        status = ConverterInputStatus::endOfStream;
+        EXPECT_EQ(input(1, status), nullptr);
+        EXPECT_EQ(status, ConverterInputStatus::noDataNow);
+    }
+}
+
+TEST_F(Conversion, InterleavingTakesLeftAndRightFromWhateverLayoutTheBufferHas) {
+    auto& media = platform.media;
+    const auto fill = [&](bool interleaved, std::uint32_t channels, CommonFormat type) {
+        auto buffer = media.makePCMBuffer(media.makeFormat(type, 48000, channels, interleaved), 3);
+        buffer->setFrameLength(3);
+        if (float* const* data = buffer->floatChannelData()) {
+            for (std::uint32_t c = 0; c < channels; ++c) {
+                for (std::uint32_t i = 0; i < 3; ++i) {
+                    data[c][i * buffer->stride()] = float(10 * c + i);
+                }
+            }
+        }
+        return buffer;
+    };
+    const auto interleaved = [&](bool layout, std::uint32_t channels) {
+        const ByteBlock block = interleavedStereo(*fill(layout, channels, CommonFormat::float32));
+        return std::vector<std::uint8_t>(block.begin(), block.end());
+    };
+    EXPECT_EQ(interleaved(false, 2), bytesOf({0, 10, 1, 11, 2, 12}));
+    EXPECT_EQ(interleaved(true, 2), bytesOf({0, 10, 1, 11, 2, 12}));
+    EXPECT_EQ(interleaved(false, 1), bytesOf({0, 0, 1, 1, 2, 2}));
+    EXPECT_TRUE(interleavedStereo(*fill(false, 2, CommonFormat::int16)).empty());
+    auto empty = fill(false, 2, CommonFormat::float32);
+    empty->setFrameLength(0);
+    EXPECT_TRUE(interleavedStereo(*empty).empty());
+}
+
+} // namespace
+} // namespace tovanel
