@@ -70,7 +70,7 @@ TEST_F(ScreenSource, SetsUpTheStreamInOrderAndReportsEachStage) {
         platform.dispatch.queueLabels(),
         (Lines{"tovanel.capture.samples", "tovanel.capture.screen", "tovanel.capture.status"}));
     EXPECT_TRUE(log.lines().empty()) << "constructing reports nothing";
-    const std::string banner = startRunning(sim::content({{1512, 982}, {3840, 2160}}, 41, 17));
+    const std::string banner = startRunning(sim::content({{1512, 982}, {3840, 2160}}));
     EXPECT_EQ(banner, "tovanel-macos-capture started\n");
     EXPECT_EQ(platform.screenCapture.events, (Lines{"content(0,0)", "filter(1512x982)", "stream",
                                                     "output(0,tovanel.capture.screen)",
@@ -78,7 +78,7 @@ TEST_F(ScreenSource, SetsUpTheStreamInOrderAndReportsEachStage) {
     StreamConfiguration expected{1512, 982, {1, 30}, 3, false, true, 48000, 2, true};
     EXPECT_EQ(platform.screenCapture.stream->configuration, expected);
     ASSERT_EQ(platform.dispatch.timers().size(), 1u);
-    EXPECT_EQ(platform.dispatch.timers()[0]->queueLabel, "tovanel.capture.status");
+    EXPECT_EQ(platform.dispatch.timers()[0]->queue->label(), "tovanel.capture.status");
     EXPECT_EQ(platform.dispatch.timers()[0]->interval, std::chrono::seconds(1));
     EXPECT_EQ(log.lines(), (Lines{"ok: requesting ScreenCaptureKit content",
                                   "ok: starting display capture displays=2 windows=41 apps=17",
@@ -177,7 +177,7 @@ TEST_F(ScreenSource, CountsEachBufferAndWritesSanitisedFramesOnTheWire) {
                    static_cast<StreamOutputType>(7));
     const std::vector<float> left = {0.5f, test::fromBits(0x7FC00000), 2.0f};
     const std::vector<float> right = {-0.25f, -3.0f, test::fromBits(0x80000000)};
-    deliverAudio(sim::audioBuffer(sim::floatFormat(48000, 2, false), {left, right}));
+    deliverAudio(sim::audioBuffer(sim::pcmFormat(48000, 2, false), {left, right}));
     EXPECT_EQ(tick(),
               "ok: screenFrames=1 audioBuffers=1 audioBytes=24 format=converted Float32 PCM");
     EXPECT_EQ(output->bytes(),
@@ -188,8 +188,8 @@ TEST_F(ScreenSource, CountsEachBufferAndWritesSanitisedFramesOnTheWire) {
 
 TEST_F(ScreenSource, AFailedBufferIsReportedTwiceAndCaptureGoesOn) {
     startRunning();
-    const auto good = sim::audioBuffer(sim::floatFormat(48000, 2, false), {{0.1f}, {0.2f}});
-    auto bad = sim::audioBuffer(sim::floatFormat(48000, 2, false), {{0.1f}, {0.2f}});
+    const auto good = sim::audioBuffer(sim::pcmFormat(48000, 2, false), {{0.1f}, {0.2f}});
+    auto bad = sim::audioBuffer(sim::pcmFormat(48000, 2, false), {{0.1f}, {0.2f}});
     bad->hasFormatDescription = false;
     const std::string description = "The operation couldn\xE2\x80\x99t be completed. "
                                     "(TovanelMacOSCapture.CaptureError error 1.)";
@@ -203,7 +203,7 @@ TEST_F(ScreenSource, AFailedBufferIsReportedTwiceAndCaptureGoesOn) {
     EXPECT_EQ(log.lines().back(),
               "ok: screenFrames=0 audioBuffers=2 audioBytes=8 conversionError=" + description);
     platform.media.setFaults({false, false, 0, std::nullopt, true});
-    deliverAudio(sim::audioBuffer(sim::floatFormat(44100, 2, false), {{0.1f}, {0.2f}}));
+    deliverAudio(sim::audioBuffer(sim::pcmFormat(44100, 2, false), {{0.1f}, {0.2f}}));
     deliverAudio(good);
     EXPECT_EQ(tick(),
               "ok: screenFrames=0 audioBuffers=4 audioBytes=16 format=converted Float32 PCM");
@@ -229,7 +229,7 @@ TEST_F(ScreenSource, WithoutCallbacksNothingIsBuiltButFailuresStillReachStandard
 TEST_F(ScreenSource, CountersAreReadSafelyWhileThreeQueuesWriteAndTick) {
     startRunning();
     const auto buffer =
-        sim::audioBuffer(sim::floatFormat(48000, 2, false),
+        sim::audioBuffer(sim::pcmFormat(48000, 2, false),
                          {std::vector<float>(480, 0.1f), std::vector<float>(480, 0.2f)});
     std::thread ticking([&] {
         for (int i = 0; i < 200; ++i) {
@@ -255,7 +255,12 @@ class InputSource : public ::testing::Test {
     std::shared_ptr<InputDeviceAudioCapture> source =
         std::make_shared<InputDeviceAudioCapture>(output, showFailure(), log.callback());
     test::ScopedEnv allowAny{"TOVANEL_ALLOW_ANY_INPUT", std::nullopt};
-    AudioObjectID blackHole = hw.add({"BlackHole 2ch", "\xEF\xBB\xBF" "BlackHole2ch_UID", {2}, {2}, {}});
+    AudioObjectID blackHole = hw.add({"BlackHole 2ch",
+                                      "\xEF\xBB\xBF"
+                                      "BlackHole2ch_UID",
+                                      {2},
+                                      {2},
+                                      {}});
     AudioObjectID speakers = hw.add({"Built-in Output", "o", {}, {2}, {{0, true}}});
 
     void SetUp() override { hw.defaults[kAudioHardwarePropertyDefaultOutputDevice] = speakers; }
@@ -291,10 +296,12 @@ TEST_F(InputSource, SelectsTheLoopbackDeviceAndPrimesThreeBuffersBeforeStarting)
                                        C::enqueueBuffer, C::allocateBuffer, C::enqueueBuffer,
                                        C::allocateBuffer, C::enqueueBuffer, C::start}));
     const auto records = platform.audioQueues.calls();
-    EXPECT_EQ(records[0].argument, "48000.000000/2");
-    EXPECT_EQ(records[1].argument, "\xEF\xBB\xBF" "BlackHole2ch_UID") << "byte for byte";
+    EXPECT_EQ(records[0].argument, "48000/2");
+    EXPECT_EQ(records[1].argument, "\xEF\xBB\xBF"
+                                   "BlackHole2ch_UID")
+        << "byte for byte";
     EXPECT_EQ(records[2].argument, "38400");
-    EXPECT_EQ(platform.dispatch.timers()[0]->queueLabel, "tovanel.input-device.capture");
+    EXPECT_EQ(platform.dispatch.timers()[0]->queue->label(), "tovanel.input-device.capture");
     EXPECT_EQ(platform.dispatch.timers()[0]->interval, std::chrono::seconds(1));
 }
 

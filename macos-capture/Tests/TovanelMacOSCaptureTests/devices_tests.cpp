@@ -155,7 +155,10 @@ TEST(VirtualNames, MatchAnyKeywordAnywhereWhateverTheCase) {
         {"USB Audio CODEC", false},
         {"MacBook Pro Speakers", false},
         {"", false},
-        {"Multioutput", false}, {"\xEF\xBB\xBF" "BlackHole 2ch", true},
+        {"Multioutput", false},
+        {"\xEF\xBB\xBF"
+         "BlackHole 2ch",
+         true},
     };
     for (const auto& [name, expected] : names) {
         EXPECT_EQ(isVirtualDeviceName(name), expected) << name;

@@ -139,7 +139,10 @@ TEST_F(Supervisor, PortAndInputAreTakenVerbatimAndOnlyExactlyDeviceChoosesTheInp
 
 TEST_F(Supervisor, TheStatusFileFollowsStatusLinesAndTheSendersEnd) {
     const LaunchRequest sender = start();
-    platform.screenCapture.answer(sim::content({{1, 1}}, 2, 3), std::nullopt);
+    auto content = sim::content({{1, 1}});
+    content->windows = 2;
+    content->applications = 3;
+    platform.screenCapture.answer(content, std::nullopt);
     EXPECT_EQ(test::readFile(statusFile()),
               "ok: starting display capture displays=1 windows=2 apps=3");
     sender.terminationHandler({TerminationStatus::Reason::exit, 0});

@@ -136,10 +136,10 @@ TEST_F(Conversion, TargetFormatAndSameRateLayoutsPassBitForBitWithOrWithoutAConv
     for (std::size_t i = 0; i < left.size(); ++i) {
         expected.insert(expected.end(), {left[i], right[i]});
     }
-    const auto planar = sim::audioBuffer(sim::floatFormat(48000, 2, false), {left, right});
+    const auto planar = sim::audioBuffer(sim::pcmFormat(48000, 2, false), {left, right});
     EXPECT_EQ(bytesOf(converted(*planar)), bytesOf(expected));
     EXPECT_EQ(platform.media.convertersMade(), 0) << "the target format needs no converter";
-    const auto interleaved = sim::audioBuffer(sim::floatFormat(48000, 2, true), {left, right});
+    const auto interleaved = sim::audioBuffer(sim::pcmFormat(48000, 2, true), {left, right});
     EXPECT_EQ(bytesOf(converted(*interleaved)), bytesOf(expected));
     EXPECT_EQ(platform.media.convertersMade(), 1);
     EXPECT_EQ(platform.media.capacities().back(), 496u) << "480 frames plus 16";
@@ -152,8 +152,8 @@ TEST_F(Conversion, OtherRatesAreResampledAsOneContinuousSignal) {
         std::size_t channels;
         std::uint32_t capacity;
     };
-    for (const Case& c : {Case{sim::intFormat(44100, 2, true, 16), 2, 1130},
-                          Case{sim::floatFormat(24000, 1, false), 1, 2064}}) {
+    for (const Case& c : {Case{sim::pcmFormat(44100, 2, true, 16), 2, 1130},
+                          Case{sim::pcmFormat(24000, 1, false), 1, 2064}}) {
         SCOPED_TRACE(c.format.mSampleRate);
         ConverterState fresh;
         state = fresh;
@@ -185,11 +185,10 @@ TEST_F(Conversion, OtherRatesAreResampledAsOneContinuousSignal) {
 
 TEST_F(Conversion, TheConverterIsKeptPerDescriptionAndSkippedForTheTargetFormat) {
     const auto other =
-        sim::audioBuffer(sim::floatFormat(44100, 2, false), {ramp(441, 0), ramp(441, 0)});
-    const auto target =
-        sim::audioBuffer(sim::floatFormat(48000, 2, false), {ramp(8, 0), ramp(8, 0)});
+        sim::audioBuffer(sim::pcmFormat(44100, 2, false), {ramp(441, 0), ramp(441, 0)});
+    const auto target = sim::audioBuffer(sim::pcmFormat(48000, 2, false), {ramp(8, 0), ramp(8, 0)});
     const auto third =
-        sim::audioBuffer(sim::floatFormat(32000, 2, false), {ramp(320, 0), ramp(320, 0)});
+        sim::audioBuffer(sim::pcmFormat(32000, 2, false), {ramp(320, 0), ramp(320, 0)});
     for (const auto* buffer : {other.get(), target.get(), other.get(), target.get()}) {
         (void)converted(*buffer);
     }
@@ -209,13 +208,13 @@ TEST_F(Conversion, TheConverterIsKeptPerDescriptionAndSkippedForTheTargetFormat)
 TEST_F(Conversion, AConverterHoldingEverythingYieldsNothingAndNoError) {
     platform.media.setFaults({.holdEverything = true});
     const auto buffer =
-        sim::audioBuffer(sim::floatFormat(44100, 2, true), {ramp(441, 0), ramp(441, 0)});
+        sim::audioBuffer(sim::pcmFormat(44100, 2, true), {ramp(441, 0), ramp(441, 0)});
     EXPECT_TRUE(converted(*buffer).empty());
 }
 
 TEST_F(Conversion, EveryFailureIsItsOwnCaseWithTheStatusWhereThereIsOne) {
     using Case = CaptureError::Case;
-    const auto format = sim::floatFormat(44100, 2, false);
+    const auto format = sim::pcmFormat(44100, 2, false);
     struct Fault {
         const char* name;
         std::function<void(sim::SimSampleBuffer&)> apply;

@@ -4,7 +4,10 @@
 #pragma once
 
 #include "platform/audio_hardware.h"
+#include "platform/audio_types.h"
 
+#include <algorithm>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <tuple>
@@ -12,73 +15,182 @@
 
 namespace tovanel::sim {
 
-using platform::AudioObjectID;
-using platform::OSStatus;
+using namespace platform;
 
-class SimAudioHardware : public platform::AudioHardware {
+// The bytes of an audio buffer list whose records carry these channel counts.
+inline std::vector<std::uint8_t> bufferListBytes(const std::vector<std::uint32_t>& channels) {
+    std::vector<std::uint8_t> bytes(audioBufferListSize(channels.size()));
+    AudioBufferListStorage list(bytes.size());
+    list.get()->mNumberBuffers = static_cast<std::uint32_t>(channels.size());
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+        audioBuffers(*list.get(), channels.size())[i] = {channels[i], 0, nullptr};
+    }
+    std::memcpy(bytes.data(), list.get(), bytes.size());
+    return bytes;
+}
+
+class SimAudioHardware : public AudioHardware {
   public:
     enum class Call { size, data, string, has, settable, set };
     struct Device {
         std::optional<std::string> name; // none: reading it fails
         std::optional<std::string> uid;
-        std::vector<std::uint32_t> inputs;  // channels per stream-configuration record
-        std::vector<std::uint32_t> outputs; // channels per stream-configuration record
+        std::vector<std::uint32_t> inputs;    // channels per stream-configuration record
+        std::vector<std::uint32_t> outputs;   // channels per stream-configuration record
         std::map<std::uint32_t, bool> volume; // output volume elements: settable or not
     };
-    // A value given as bytes: `size` is what the size query answers, `bytes` what is delivered.
+    // A value as bytes: `size` is what the size query answers, `bytes` what is delivered.
     struct Raw {
         std::vector<std::uint8_t> bytes;
         std::optional<std::uint32_t> size;
     };
     using Key = std::tuple<AudioObjectID, std::uint32_t, std::uint32_t>; // object, selector, scope
 
-    static constexpr OSStatus kUnknownProperty = platform::fourCharCode("who?");
-
-    // Adds a device to the end of the system's device list; identifiers start at 100.
-    AudioObjectID add(Device device);
-
     std::map<AudioObjectID, Device> devices;
     std::vector<AudioObjectID> deviceList;            // what "dev#" reports
-    std::map<std::uint32_t, AudioObjectID> defaults;  // "dOut", "sOut", "dIn " on the system
+    std::map<std::uint32_t, AudioObjectID> defaults;  // "dOut", "sOut", "dIn " of the system
     std::map<std::tuple<Call, Key>, OSStatus> faults; // scope 0 stands for every scope
     std::map<Key, Raw> raw;
-    std::vector<std::pair<std::uint32_t, AudioObjectID>> writes; // selector, device
-    std::vector<std::tuple<Call, Key, std::uint32_t>> calls;     // with the element
+    std::vector<std::pair<std::uint32_t, AudioObjectID>> writes;       // selector, device
+    std::vector<std::tuple<Call, std::uint32_t, std::uint32_t>> calls; // selector, element
 
+    // Adds a device to the end of the system's device list; identifiers start at 100.
+    AudioObjectID add(Device device) {
+        const auto id = static_cast<AudioObjectID>(100 + devices.size());
+        devices[id] = std::move(device);
+        deviceList.push_back(id);
+        return id;
+    }
     void fail(Call call, AudioObjectID object, std::uint32_t selector, OSStatus status,
               std::uint32_t scope = 0) {
         faults[{call, {object, selector, scope}}] = status;
     }
-    int callCount(Call call, std::uint32_t selector) const;
+    int callCount(Call call, std::uint32_t selector) const {
+        return static_cast<int>(std::count_if(calls.begin(), calls.end(), [&](const auto& c) {
+            return std::get<0>(c) == call && std::get<1>(c) == selector;
+        }));
+    }
 
-    OSStatus getPropertyDataSize(AudioObjectID object,
-                                 const platform::AudioObjectPropertyAddress& address,
-                                 std::uint32_t& outDataSize) override;
-    OSStatus getPropertyData(AudioObjectID object,
-                             const platform::AudioObjectPropertyAddress& address,
-                             std::uint32_t& ioDataSize, void* outData) override;
-    OSStatus getStringPropertyData(AudioObjectID object,
-                                   const platform::AudioObjectPropertyAddress& address,
-                                   std::string& outValue) override;
-    bool hasProperty(AudioObjectID object,
-                     const platform::AudioObjectPropertyAddress& address) override;
-    OSStatus isPropertySettable(AudioObjectID object,
-                                const platform::AudioObjectPropertyAddress& address,
-                                bool& outIsSettable) override;
-    OSStatus setPropertyData(AudioObjectID object,
-                             const platform::AudioObjectPropertyAddress& address,
-                             std::uint32_t dataSize, const void* data) override;
+    OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                 std::uint32_t& size) override {
+        const auto value = valueOf(Call::size, object, address);
+        if (value) {
+            size = value->size.value_or(static_cast<std::uint32_t>(value->bytes.size()));
+        }
+        return status_;
+    }
+    OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                             std::uint32_t& size, void* data) override {
+        if (const auto value = valueOf(Call::data, object, address)) {
+            size = std::min(size, static_cast<std::uint32_t>(value->bytes.size()));
+            std::memcpy(data, value->bytes.data(), size);
+        }
+        return status_;
+    }
+    OSStatus getStringPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                   std::string& value) override {
+        const Device* device = deviceFor(Call::string, object, address);
+        const auto& text =
+            address.mSelector == kAudioObjectPropertyName ? device->name : device->uid;
+        if (text) {
+            value = *text;
+        } else if (status_ == 0) {
+            status_ = kUnknownProperty;
+        }
+        return status_;
+    }
+    bool hasProperty(AudioObjectID object, const AudioObjectPropertyAddress& address) override {
+        return volumeOf(Call::has, object, address).has_value();
+    }
+    OSStatus isPropertySettable(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                                bool& settable) override {
+        if (const auto volume = volumeOf(Call::settable, object, address)) {
+            settable = *volume;
+        }
+        return status_;
+    }
+    OSStatus setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
+                             std::uint32_t size, const void* data) override {
+        if (const auto status = enter(Call::set, object, address)) {
+            return *status;
+        }
+        AudioObjectID device = 0;
+        if (object != kAudioObjectSystemObject || size != sizeof device) {
+            return kUnknownProperty;
+        }
+        std::memcpy(&device, data, sizeof device);
+        writes.emplace_back(address.mSelector, device);
+        defaults[address.mSelector] = device;
+        return 0;
+    }
 
   private:
+    static constexpr OSStatus kUnknownProperty = fourCharCode("who?");
+
     // Records the call; the injected status for it, if any.
     std::optional<OSStatus> enter(Call call, AudioObjectID object,
-                                  const platform::AudioObjectPropertyAddress& address);
-    std::optional<Raw> valueOf(AudioObjectID object,
-                               const platform::AudioObjectPropertyAddress& address) const;
-    AudioObjectID next_ = 100;
-};
+                                  const AudioObjectPropertyAddress& address) {
+        calls.emplace_back(call, address.mSelector, address.mElement);
+        for (const std::uint32_t scope : {address.mScope, 0u}) {
+            if (const auto found = faults.find({call, {object, address.mSelector, scope}});
+                found != faults.end()) {
+                return found->second;
+            }
+        }
+        return std::nullopt;
+    }
+    // The device a call reaches, or one without values when the call fails (status_ says why).
+    const Device* deviceFor(Call call, AudioObjectID object,
+                            const AudioObjectPropertyAddress& address) {
+        static const Device none;
+        const auto injected = enter(call, object, address);
+        const auto found = devices.find(object);
+        status_ = injected.value_or(found == devices.end() ? kUnknownProperty : 0);
+        return status_ != 0 ? &none : &found->second;
+    }
+    std::optional<bool> volumeOf(Call call, AudioObjectID object,
+                                 const AudioObjectPropertyAddress& address) {
+        const Device* device = deviceFor(call, object, address);
+        const auto element = device->volume.find(address.mElement);
+        if (address.mSelector != kAudioDevicePropertyVolumeScalar ||
+            element == device->volume.end()) {
+            status_ = status_ != 0 ? status_ : kUnknownProperty;
+            return std::nullopt;
+        }
+        return element->second;
+    }
+    // The property's value, or none with status_ saying why.
+    std::optional<Raw> valueOf(Call call, AudioObjectID object,
+                               const AudioObjectPropertyAddress& address) {
+        status_ = enter(call, object, address).value_or(0);
+        std::optional<Raw> value;
+        if (const auto found = raw.find({object, address.mSelector, address.mScope});
+            found != raw.end()) {
+            value = found->second;
+        } else if (object == kAudioObjectSystemObject) {
+            if (address.mSelector == kAudioHardwarePropertyDevices) {
+                const auto* first = reinterpret_cast<const std::uint8_t*>(deviceList.data());
+                value = Raw{{first, first + deviceList.size() * 4}, std::nullopt};
+            } else if (const auto set = defaults.find(address.mSelector); set != defaults.end()) {
+                const auto* first = reinterpret_cast<const std::uint8_t*>(&set->second);
+                value = Raw{{first, first + 4}, std::nullopt};
+            }
+        } else if (const auto device = devices.find(object);
+                   device != devices.end() &&
+                   address.mSelector == kAudioDevicePropertyStreamConfiguration) {
+            value = Raw{bufferListBytes(address.mScope == kAudioObjectPropertyScopeInput
+                                            ? device->second.inputs
+                                            : device->second.outputs),
+                        std::nullopt};
+        }
+        if (status_ != 0 || !value) {
+            status_ = status_ != 0 ? status_ : kUnknownProperty;
+            return std::nullopt;
+        }
+        return value;
+    }
 
-// The bytes of an audio buffer list whose records carry these channel counts.
-std::vector<std::uint8_t> bufferListBytes(const std::vector<std::uint32_t>& channels);
+    OSStatus status_ = 0; // of the last value looked up; calls come from one thread
+};
 
 } // namespace tovanel::sim

@@ -11,34 +11,80 @@
 
 namespace tovanel::sim {
 
-class SimMedia : public platform::Media {
+using namespace platform;
+
+class SimMedia : public Media {
   public:
     struct Faults {
         bool targetFormat = false; // makeFormat(common format) answers none
         bool converter = false;    // makeConverter answers none
         int pcmBufferCall = 0;     // the n-th makePCMBuffer call from now answers none
-        std::optional<platform::PlatformError> convertError; // set after a real conversion
+        std::optional<PlatformError> convertError; // set after a conversion that made frames
         bool holdEverything = false; // conversions take their input and put out nothing
     };
 
-    void setFaults(Faults faults);
-    int convertersMade() const;
-    std::vector<std::uint32_t> capacities() const; // of every PCM buffer made, in order
+    void setFaults(Faults faults) {
+        std::lock_guard lock(mutex_);
+        faults_ = std::move(faults);
+    }
+    int convertersMade() const {
+        std::lock_guard lock(mutex_);
+        return convertersMade_;
+    }
+    std::vector<std::uint32_t> capacities() const { // of every PCM buffer made, in order
+        std::lock_guard lock(mutex_);
+        return capacities_;
+    }
 
-    std::shared_ptr<platform::AudioFormat>
-    makeFormat(const platform::AudioStreamBasicDescription& asbd) override;
-    std::shared_ptr<platform::AudioFormat> makeFormat(platform::CommonFormat format,
-                                                      double sampleRate, std::uint32_t channels,
-                                                      bool interleaved) override;
-    std::shared_ptr<platform::PCMBuffer>
-    makePCMBuffer(const std::shared_ptr<platform::AudioFormat>& format,
-                  std::uint32_t frameCapacity) override;
-    std::shared_ptr<platform::AudioConverter>
-    makeConverter(const std::shared_ptr<platform::AudioFormat>& from,
-                  const std::shared_ptr<platform::AudioFormat>& to) override;
+    std::shared_ptr<AudioFormat> makeFormat(const AudioStreamBasicDescription& asbd) override {
+        return real_.makeFormat(asbd);
+    }
+    std::shared_ptr<AudioFormat> makeFormat(CommonFormat format, double rate,
+                                            std::uint32_t channels, bool interleaved) override {
+        std::lock_guard lock(mutex_);
+        return faults_.targetFormat ? nullptr
+                                    : real_.makeFormat(format, rate, channels, interleaved);
+    }
+    std::shared_ptr<PCMBuffer> makePCMBuffer(const std::shared_ptr<AudioFormat>& format,
+                                             std::uint32_t capacity) override {
+        std::lock_guard lock(mutex_);
+        capacities_.push_back(capacity);
+        const bool fails = faults_.pcmBufferCall > 0 && --faults_.pcmBufferCall == 0;
+        return fails ? nullptr : real_.makePCMBuffer(format, capacity);
+    }
+    std::shared_ptr<AudioConverter> makeConverter(const std::shared_ptr<AudioFormat>& from,
+                                                  const std::shared_ptr<AudioFormat>& to) override {
+        struct Faulty final : AudioConverter {
+            std::shared_ptr<AudioConverter> real;
+            Faults faults;
+            ConverterOutputStatus convertToBuffer(PCMBuffer& output,
+                                                  std::optional<PlatformError>& error,
+                                                  const ConverterInputBlock& input) override {
+                if (faults.holdEverything) {
+                    ConverterInputStatus status{};
+                    (void)input(1, status);
+                    output.setFrameLength(0);
+                    return ConverterOutputStatus::inputRanDry;
+                }
+                const auto status = real->convertToBuffer(output, error, input);
+                error = faults.convertError ? faults.convertError : error;
+                return status; // a status that may claim success beside the error
+            }
+        };
+        std::lock_guard lock(mutex_);
+        ++convertersMade_;
+        auto converter = faults_.converter ? nullptr : std::make_shared<Faulty>();
+        if (converter && !(converter->real = real_.makeConverter(from, to))) {
+            return nullptr;
+        }
+        if (converter) {
+            converter->faults = faults_;
+        }
+        return converter;
+    }
 
   private:
-    platform::portable::PortableMedia real_;
+    portable::PortableMedia real_;
     mutable std::mutex mutex_;
     Faults faults_;
     int convertersMade_ = 0;

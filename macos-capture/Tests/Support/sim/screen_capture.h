@@ -1,6 +1,6 @@
 // Simulated screen-capture service: content requests and stream starts that the test answers,
 // adding an output that fails per type on demand, sample buffers delivered on the queues the
-// outputs were registered with, a stop the test triggers, and a log of every call in order.
+// outputs were registered with, and a log of every call in order.
 #pragma once
 
 #include "platform/screen_capture.h"
@@ -12,61 +12,82 @@
 
 namespace tovanel::sim {
 
-using platform::PlatformError;
-using platform::StreamOutputType;
+using namespace platform;
 
-struct SimDisplay final : platform::Display {
-    std::int64_t w = 0;
-    std::int64_t h = 0;
+struct SimDisplay final : Display {
+    std::int64_t w, h;
     SimDisplay(std::int64_t width, std::int64_t height) : w(width), h(height) {}
     std::int64_t width() const override { return w; }
     std::int64_t height() const override { return h; }
 };
 
-struct SimContent final : platform::ShareableContent {
-    std::vector<std::shared_ptr<platform::Display>> list;
-    std::size_t windows = 0;
-    std::size_t applications = 0;
-    const std::vector<std::shared_ptr<platform::Display>>& displays() const override {
-        return list;
-    }
+struct SimContent final : ShareableContent {
+    std::vector<std::shared_ptr<Display>> list;
+    std::size_t windows = 41, applications = 17;
+    const std::vector<std::shared_ptr<Display>>& displays() const override { return list; }
     std::size_t windowCount() const override { return windows; }
     std::size_t applicationCount() const override { return applications; }
 };
 
-class SimScreenCapture;
+// Content listing displays of these sizes, in this order.
+inline std::shared_ptr<SimContent>
+content(std::vector<std::pair<std::int64_t, std::int64_t>> displays) {
+    auto made = std::make_shared<SimContent>();
+    for (const auto& [width, height] : displays) {
+        made->list.push_back(std::make_shared<SimDisplay>(width, height));
+    }
+    return made;
+}
 
-struct SimStream final : platform::CaptureStream {
+struct SimStream final : CaptureStream {
     struct Output {
         StreamOutputType type;
-        std::weak_ptr<platform::StreamOutput> output;
-        std::shared_ptr<platform::SerialQueue> queue;
+        std::weak_ptr<StreamOutput> output;
+        std::shared_ptr<SerialQueue> queue;
     };
-
-    SimScreenCapture& owner;
-    platform::StreamConfiguration configuration;
-    std::weak_ptr<platform::StreamDelegate> delegate;
+    StreamConfiguration configuration;
+    std::weak_ptr<StreamDelegate> delegate;
+    std::vector<std::string>& events;
+    const std::map<StreamOutputType, PlatformError>& outputFaults;
     std::vector<Output> outputs;
     std::function<void(std::optional<PlatformError>)> startCompletion;
 
-    SimStream(SimScreenCapture& owner, platform::StreamConfiguration configuration,
-              std::weak_ptr<platform::StreamDelegate> delegate)
-        : owner(owner), configuration(configuration), delegate(std::move(delegate)) {}
+    SimStream(StreamConfiguration configuration, std::weak_ptr<StreamDelegate> delegate,
+              std::vector<std::string>& events,
+              const std::map<StreamOutputType, PlatformError>& outputFaults)
+        : configuration(configuration), delegate(std::move(delegate)), events(events),
+          outputFaults(outputFaults) {}
 
     std::optional<PlatformError>
-    addStreamOutput(std::weak_ptr<platform::StreamOutput> output, StreamOutputType type,
-                    const std::shared_ptr<platform::SerialQueue>& queue) override;
-    void startCapture(std::function<void(std::optional<PlatformError>)> completion) override;
-
+    addStreamOutput(std::weak_ptr<StreamOutput> output, StreamOutputType type,
+                    const std::shared_ptr<SerialQueue>& queue) override {
+        events.push_back("output(" + std::to_string(int(type)) + "," + queue->label() + ")");
+        if (const auto fault = outputFaults.find(type); fault != outputFaults.end()) {
+            return fault->second;
+        }
+        outputs.push_back({type, std::move(output), queue});
+        return std::nullopt;
+    }
+    void startCapture(std::function<void(std::optional<PlatformError>)> completion) override {
+        events.push_back("start");
+        startCompletion = std::move(completion);
+    }
     // Hands `buffer` to the output registered as `registeredAs`, on its queue, as `reported`.
-    void deliver(std::shared_ptr<const platform::SampleBuffer> buffer,
-                 StreamOutputType registeredAs, StreamOutputType reported);
-    void deliver(std::shared_ptr<const platform::SampleBuffer> buffer, StreamOutputType type) {
-        deliver(std::move(buffer), type, type);
+    void deliver(std::shared_ptr<const SampleBuffer> buffer, StreamOutputType registeredAs,
+                 std::optional<StreamOutputType> reported = std::nullopt) {
+        for (const Output& o : outputs) {
+            if (o.type == registeredAs) {
+                o.queue->async([output = o.output, buffer, type = reported.value_or(o.type)] {
+                    if (const auto alive = output.lock()) {
+                        alive->streamDidOutputSampleBuffer(*buffer, type);
+                    }
+                });
+            }
+        }
     }
 };
 
-class SimScreenCapture final : public platform::ScreenCapture {
+class SimScreenCapture final : public ScreenCapture {
   public:
     std::deque<ContentCompletion> requests;
     std::map<StreamOutputType, PlatformError> outputFaults;
@@ -74,21 +95,31 @@ class SimScreenCapture final : public platform::ScreenCapture {
     std::shared_ptr<SimStream> stream;
 
     // Answers the oldest content request on the calling thread.
-    void answer(std::shared_ptr<platform::ShareableContent> content,
-                std::optional<PlatformError> error);
+    void answer(std::shared_ptr<ShareableContent> content, std::optional<PlatformError> error) {
+        auto completion = std::move(requests.front());
+        requests.pop_front();
+        completion(std::move(content), std::move(error));
+    }
 
     void getShareableContent(bool excludeDesktopWindows, bool onScreenWindowsOnly,
-                             ContentCompletion completion) override;
-    std::shared_ptr<platform::ContentFilter>
-    makeContentFilter(const platform::Display& display) override;
-    std::shared_ptr<platform::CaptureStream>
-    makeStream(const platform::ContentFilter& filter,
-               const platform::StreamConfiguration& configuration,
-               std::weak_ptr<platform::StreamDelegate> delegate) override;
+                             ContentCompletion completion) override {
+        events.push_back("content(" + std::to_string(excludeDesktopWindows) + "," +
+                         std::to_string(onScreenWindowsOnly) + ")");
+        requests.push_back(std::move(completion));
+    }
+    std::shared_ptr<ContentFilter> makeContentFilter(const Display& display) override {
+        events.push_back("filter(" + std::to_string(display.width()) + "x" +
+                         std::to_string(display.height()) + ")");
+        return std::make_shared<ContentFilter>();
+    }
+    std::shared_ptr<CaptureStream> makeStream(const ContentFilter&,
+                                              const StreamConfiguration& configuration,
+                                              std::weak_ptr<StreamDelegate> delegate) override {
+        events.push_back("stream");
+        stream =
+            std::make_shared<SimStream>(configuration, std::move(delegate), events, outputFaults);
+        return stream;
+    }
 };
-
-// Content listing displays of these sizes, in this order.
-std::shared_ptr<SimContent> content(std::vector<std::pair<std::int64_t, std::int64_t>> displays,
-                                    std::size_t windows = 41, std::size_t applications = 17);
 
 } // namespace tovanel::sim

@@ -3,6 +3,7 @@
 // a folder of their own) and the portable text service.
 #pragma once
 
+#include "platform/never_destroyed.h"
 #include "platform/platform.h"
 #include "platform/portable/text.h"
 #include "platform/posix/files.h"
@@ -13,6 +14,9 @@
 #include "sim/media.h"
 #include "sim/processes.h"
 #include "sim/screen_capture.h"
+
+#include <list>
+#include <mutex>
 
 namespace tovanel::sim {
 
@@ -29,7 +33,16 @@ struct SimPlatform {
 
     // Makes a fresh platform and installs it. Platforms are never destroyed, so a thread that
     // outlives its test never reaches a destroyed one.
-    static SimPlatform& installFresh();
+    static SimPlatform& installFresh() {
+        static std::mutex mutex;
+        static platform::NeverDestroyed<std::list<SimPlatform>> made;
+        std::lock_guard lock(mutex);
+        SimPlatform& fresh = made.get().emplace_back();
+        platform::install({fresh.dispatch, fresh.files, fresh.processes, fresh.application,
+                           fresh.audioHardware, fresh.text, fresh.screenCapture, fresh.media,
+                           fresh.audioQueues});
+        return fresh;
+    }
 };
 
 } // namespace tovanel::sim
