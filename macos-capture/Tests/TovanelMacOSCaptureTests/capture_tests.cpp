@@ -97,69 +97,41 @@ TEST_F(ScreenSource, ARestoredOutputIsTheFirstLine) {
 
 TEST_F(ScreenSource, EveryFatalErrorEndsTheProcessWithItsLineAndTheBareMessage) {
     struct Case {
-        const char* message;
-        std::function<void(sim::SimPlatform&)> cause;
+        std::string message;
+        std::shared_ptr<ShareableContent> content;
+        bool contentError;
+        std::optional<StreamOutputType> failingOutput;
+        int after; // 1: the start fails; 2: the stream starts, then stops
     };
-    const auto answered = [](std::shared_ptr<ShareableContent> content,
-                             std::optional<PlatformError> error) {
-        return [=](sim::SimPlatform& p) { p.screenCapture.answer(content, error); };
-    };
+    const auto one = sim::content({{1, 1}});
+    const std::string boom = "The user declined TCCs";
+    // clang-format off
     const std::vector<Case> cases = {
-        {"shareable content unavailable: The user declined TCCs",
-         answered(sim::content({{1, 1}}), kBoom)},
-        {"no shareable content available", answered(nullptr, std::nullopt)},
-        {"no display available for ScreenCaptureKit audio capture",
-         answered(sim::content({}), std::nullopt)},
-        {"failed to add audio output: The user declined TCCs",
-         [&](sim::SimPlatform& p) {
-             p.screenCapture.outputFaults[StreamOutputType::screen] = kBoom;
-             answered(sim::content({{1, 1}}), std::nullopt)(p);
-         }},
-        {"failed to add audio output: The user declined TCCs",
-         [&](sim::SimPlatform& p) {
-             p.screenCapture.outputFaults[StreamOutputType::audio] = kBoom;
-             answered(sim::content({{1, 1}}), std::nullopt)(p);
-         }},
-        {"failed to start capture: The user declined TCCs",
-         [&](sim::SimPlatform& p) {
-             answered(sim::content({{1, 1}}), std::nullopt)(p);
-             p.screenCapture.stream->startCompletion(kBoom);
-         }},
-        {"capture stopped: The user declined TCCs",
-         [&](sim::SimPlatform& p) {
-             answered(sim::content({{1, 1}}), std::nullopt)(p);
-             p.screenCapture.stream->startCompletion(std::nullopt);
-             p.screenCapture.stream->delegate.lock()->streamDidStopWithError(kBoom);
-         }},
+        {"shareable content unavailable: " + boom, one, true, {}, 0},
+        {"no shareable content available", nullptr, false, {}, 0},
+        {"no display available for ScreenCaptureKit audio capture", sim::content({}), false, {}, 0},
+        {"failed to add audio output: " + boom, one, false, StreamOutputType::screen, 0},
+        {"failed to add audio output: " + boom, one, false, StreamOutputType::audio, 0},
+        {"failed to start capture: " + boom, one, false, {}, 1},
+        {"capture stopped: " + boom, one, false, {}, 2},
     };
+    // clang-format on
     for (const Case& c : cases) {
-        const std::string m = c.message;
         EXPECT_EXIT(
             {
+                if (c.failingOutput) {
+                    platform.screenCapture.outputFaults[*c.failingOutput] = kBoom;
+                }
                 source->start();
-                c.cause(platform);
+                platform.screenCapture.answer(c.content,
+                                              c.contentError ? std::optional(kBoom) : std::nullopt);
+                auto& stream = *platform.screenCapture.stream;
+                stream.startCompletion(c.after == 1 ? std::optional(kBoom) : std::nullopt);
+                stream.delegate.lock()->streamDidStopWithError(kBoom);
             },
-            ExitedWithCode(1), "tovanel-macos-capture: " + m + "\nonFailure<" + m + ">$");
+            ExitedWithCode(1),
+            "tovanel-macos-capture: " + c.message + "\nonFailure<" + c.message + ">$");
     }
-}
-
-TEST_F(ScreenSource, AScreenOutputThatFailsMeansTheAudioOutputIsNeverAdded) {
-    // The failure callback runs before the process ends, so it can show what was done by then.
-    source = std::make_shared<SystemAudioCapture>(
-        output,
-        [&](const std::string&) {
-            for (const auto& event : platform.screenCapture.events) {
-                std::fprintf(stderr, "%s,", event.c_str());
-            }
-        },
-        log.callback());
-    EXPECT_EXIT(
-        {
-            platform.screenCapture.outputFaults[StreamOutputType::screen] = kBoom;
-            source->start();
-            platform.screenCapture.answer(sim::content({{1, 1}}), std::nullopt);
-        },
-        ExitedWithCode(1), "filter\\(1x1\\),stream,output\\(0,tovanel.capture.screen\\),$");
 }
 
 TEST_F(ScreenSource, ContentArrivingAfterTheSourceIsGoneDoesNothing) {
@@ -169,12 +141,12 @@ TEST_F(ScreenSource, ContentArrivingAfterTheSourceIsGoneDoesNothing) {
     EXPECT_EQ(platform.screenCapture.stream, nullptr);
 }
 
-TEST_F(ScreenSource, CountsEachBufferAndWritesSanitisedFramesOnTheWire) {
+TEST_F(ScreenSource, CountsEachBufferWritesSanitisedFramesAndReportsFailuresTwice) {
     startRunning();
     auto& stream = *platform.screenCapture.stream;
     stream.deliver(std::make_shared<sim::SimSampleBuffer>(), StreamOutputType::screen);
     stream.deliver(std::make_shared<sim::SimSampleBuffer>(), StreamOutputType::screen,
-                   static_cast<StreamOutputType>(7));
+                   static_cast<StreamOutputType>(7)); // neither screen nor audio: ignored
     const std::vector<float> left = {0.5f, test::fromBits(0x7FC00000), 2.0f};
     const std::vector<float> right = {-0.25f, -3.0f, test::fromBits(0x80000000)};
     deliverAudio(sim::audioBuffer(sim::pcmFormat(48000, 2, false), {left, right}));
@@ -183,44 +155,31 @@ TEST_F(ScreenSource, CountsEachBufferAndWritesSanitisedFramesOnTheWire) {
     EXPECT_EQ(output->bytes(),
               test::bytesOf({0.5f, -0.25f, 0.0f, test::fromBits(kLowerSampleBoundBits),
                              test::fromBits(kUpperSampleBoundBits), test::fromBits(0x80000000)}));
-    EXPECT_EQ(output->sizes(), (std::vector<std::size_t>{24}));
-}
-
-TEST_F(ScreenSource, AFailedBufferIsReportedTwiceAndCaptureGoesOn) {
-    startRunning();
-    const auto good = sim::audioBuffer(sim::pcmFormat(48000, 2, false), {{0.1f}, {0.2f}});
-    auto bad = sim::audioBuffer(sim::pcmFormat(48000, 2, false), {{0.1f}, {0.2f}});
+    auto bad = std::make_shared<sim::SimSampleBuffer>();
     bad->hasFormatDescription = false;
     const std::string description = "The operation couldn\xE2\x80\x99t be completed. "
                                     "(TovanelMacOSCapture.CaptureError error 1.)";
-    deliverAudio(good);
-    settle();
     ::testing::internal::CaptureStderr();
     deliverAudio(bad);
     settle();
     EXPECT_EQ(::testing::internal::GetCapturedStderr(),
               "audio conversion failed: " + description + "\n");
     EXPECT_EQ(log.lines().back(),
-              "ok: screenFrames=0 audioBuffers=2 audioBytes=8 conversionError=" + description);
-    platform.media.setFaults({false, false, 0, std::nullopt, true});
+              "ok: screenFrames=1 audioBuffers=2 audioBytes=24 conversionError=" + description);
+    platform.media.setFaults({false, false, 0, std::nullopt, true}); // nothing to write
     deliverAudio(sim::audioBuffer(sim::pcmFormat(44100, 2, false), {{0.1f}, {0.2f}}));
-    deliverAudio(good);
     EXPECT_EQ(tick(),
-              "ok: screenFrames=0 audioBuffers=4 audioBytes=16 format=converted Float32 PCM");
-    EXPECT_EQ(output->sizes(), (std::vector<std::size_t>{8, 8})) << "an empty block is not written";
-}
-
-TEST_F(ScreenSource, WithoutCallbacksNothingIsBuiltButFailuresStillReachStandardError) {
+              "ok: screenFrames=1 audioBuffers=3 audioBytes=24 format=converted Float32 PCM");
+    EXPECT_EQ(output->sizes(), (std::vector<std::size_t>{24})) << "an empty block is not written";
+    // Without callbacks nothing is built, but failures still reach standard error.
     source = std::make_shared<SystemAudioCapture>(output, MessageCallback{}, MessageCallback{});
+    const std::size_t lines = log.lines().size();
     startRunning();
-    auto bad = std::make_shared<sim::SimSampleBuffer>();
-    bad->hasFormatDescription = false;
     ::testing::internal::CaptureStderr();
     deliverAudio(bad);
-    platform.dispatch.fireTimers();
     settle();
     EXPECT_EQ(::testing::internal::GetCapturedStderr().rfind("audio conversion failed: ", 0), 0u);
-    EXPECT_TRUE(log.lines().empty());
+    EXPECT_EQ(log.lines().size(), lines);
     EXPECT_EXIT(platform.screenCapture.stream->delegate.lock()->streamDidStopWithError(kBoom),
                 ExitedWithCode(1),
                 "^tovanel-macos-capture: capture stopped: The user declined TCCs\n$");
@@ -296,7 +255,7 @@ TEST_F(InputSource, SelectsTheLoopbackDeviceAndPrimesThreeBuffersBeforeStarting)
                                        C::enqueueBuffer, C::allocateBuffer, C::enqueueBuffer,
                                        C::allocateBuffer, C::enqueueBuffer, C::start}));
     const auto records = platform.audioQueues.calls();
-    EXPECT_EQ(records[0].argument, "48000/2");
+    EXPECT_EQ(records[0].argument, "48000/1819304813/9/8/1/8/2/32/0/");
     EXPECT_EQ(records[1].argument, "\xEF\xBB\xBF"
                                    "BlackHole2ch_UID")
         << "byte for byte";
@@ -344,6 +303,7 @@ TEST_F(InputSource, EveryFailingQueueCallEndsTheProcessWithItsStatus) {
         int occurrence;
         std::string message;
     };
+    // clang-format off
     const std::vector<Case> cases = {
         {C::newInput, 1718449215, 1, "AudioQueueNewInput failed: 1718449215"},
         {C::newInput, 0, 1, "AudioQueueNewInput failed: 0"},
@@ -353,6 +313,7 @@ TEST_F(InputSource, EveryFailingQueueCallEndsTheProcessWithItsStatus) {
         {C::enqueueBuffer, -66687, 2, "AudioQueueEnqueueBuffer failed: -66687"},
         {C::start, -66681, 1, "AudioQueueStart failed: -66681"},
     };
+    // clang-format on
     for (const Case& c : cases) {
         EXPECT_EXIT(
             {
@@ -384,8 +345,10 @@ TEST_F(InputSource, EachBufferIsSanitisedCountedWrittenAndHandedBack) {
         {std::vector<std::uint8_t>(38400, 0), 40000, {38400, 8, 0, 38400}, "4 audioBytes=76808"},
     };
     for (const Case& c : cases) {
+        const std::size_t lines = log.lines().size();
         ASSERT_TRUE(queues.deliver(c.bytes, c.claimed));
         EXPECT_EQ(queues.enqueuedCount(), 3u) << "handed back";
+        EXPECT_EQ(log.lines().size(), lines) << "a buffer handed back says nothing";
         EXPECT_EQ(output->sizes(), c.writes);
         platform.dispatch.fireTimers();
         sim::drain(*platform.dispatch.timers()[0]->queue);

@@ -79,7 +79,11 @@ TEST_F(Devices, ChannelsAreFoundInAnyRecordOfTheAskedScopeNeverPastTheDelivery) 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         hw.raw[{id, kConfig, kOut}] = c.raw;
+        const int reads = hw.callCount(Call::data, kConfig);
         EXPECT_EQ(audioDeviceHasChannels(id, kOut), c.expected);
+        EXPECT_EQ(hw.callCount(Call::data, kConfig) - reads,
+                  c.raw.size.value_or(1) - 1u < (1u << 20) ? 1 : 0)
+            << "a size of 0 or beyond the largest plausible one is not read";
     }
     hw.fail(Call::size, id, kConfig, -1, kIn);
     EXPECT_FALSE(audioDeviceHasChannels(id, kIn));
@@ -142,24 +146,15 @@ TEST_F(Devices, DefaultOutputOfZeroOrUnreadableIsNoneAndWritesIgnoreTheirStatus)
 
 TEST(VirtualNames, MatchAnyKeywordAnywhereWhateverTheCase) {
     sim::SimPlatform::installFresh();
+    // clang-format off
     const std::vector<std::pair<std::string, bool>> names = {
-        {"SOUNDFLOWER (2ch)", true},
-        {"Multi-Output Device", true},
-        {"Multi Output Device", true},
-        {"My BlackHoleX", true},
-        {"Background Music", true},
-        {"VB-Cable", true},
-        {"Loopback Audio", true},
-        {"Aggregate Device", true},
+        {"SOUNDFLOWER (2ch)", true}, {"Multi-Output Device", true}, {"Multi Output Device", true},
+        {"My BlackHoleX", true}, {"Background Music", true}, {"VB-Cable", true},
+        {"Loopback Audio", true}, {"Aggregate Device", true}, {"\xEF\xBB\xBF" "BlackHole 2ch", true},
         {"\xEB\x8B\xA4\xEC\xA4\x91 \xEC\xB6\x9C\xEB\xA0\xA5 \xEA\xB8\xB0\xEA\xB8\xB0", true},
-        {"USB Audio CODEC", false},
-        {"MacBook Pro Speakers", false},
-        {"", false},
-        {"Multioutput", false},
-        {"\xEF\xBB\xBF"
-         "BlackHole 2ch",
-         true},
+        {"USB Audio CODEC", false}, {"MacBook Pro Speakers", false}, {"", false}, {"Multioutput", false},
     };
+    // clang-format on
     for (const auto& [name, expected] : names) {
         EXPECT_EQ(isVirtualDeviceName(name), expected) << name;
     }
@@ -197,21 +192,15 @@ TEST_F(Devices, RestoringMovesBothDefaultsOnlyOffAVirtualOrVolumelessOutput) {
         std::vector<Device> devices; // the first is the default output
         std::optional<std::string> restored;
     };
+    // clang-format off
     const std::vector<Case> cases = {
-        {"virtual default",
-         {loopback("BlackHole 2ch"), output("Built-in Output", {{0, true}})},
-         "Built-in Output"},
-        {"physical with volume",
-         {output("Built-in Output", {{0, true}}), output("Other")},
-         std::nullopt},
+        {"virtual default", {loopback("BlackHole 2ch"), output("Built-in Output", {{0, true}})}, "Built-in Output"},
+        {"physical with volume", {output("Built-in Output", {{0, true}}), output("Other")}, std::nullopt},
         {"only output, no volume", {output("USB DAC")}, "USB DAC"},
-        {"virtual, nothing physical",
-         {loopback("BlackHole 2ch"), loopback("Aggregate Device")},
-         std::nullopt},
-        {"unreadable default",
-         {{std::nullopt, "x", {}, {2}, {}}, output("Speakers", {{0, true}})},
-         std::nullopt},
+        {"virtual, nothing physical", {loopback("BlackHole 2ch"), loopback("Aggregate Device")}, std::nullopt},
+        {"unreadable default", {{std::nullopt, "x", {}, {2}, {}}, output("Speakers", {{0, true}})}, std::nullopt},
     };
+    // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         auto& fresh = sim::SimPlatform::installFresh().audioHardware;

@@ -26,30 +26,16 @@ constexpr std::uint32_t kHi = kUpperSampleBoundBits;
 constexpr std::uint32_t kLo = kLowerSampleBoundBits;
 
 // Input bits and the bits that must come out.
+// clang-format off
 const std::vector<std::pair<std::uint32_t, std::uint32_t>> kSanitized = {
-    {0x7FC00000, 0},
-    {0xFFC00001, 0},
-    {0x7F800001, 0},
-    {0xFFFFFFFF, 0}, // NaNs
-    {0x7F800000, 0},
-    {0xFF800000, 0}, // infinities
-    {0x3F800000, kHi},
-    {0x3F75C28F, kHi},
-    {0x7F7FFFFF, kHi},
-    {kHi + 1, kHi}, // 1, .96, max
-    {0xBF800000, kLo},
-    {0xC0000000, kLo},
-    {0xFF7FFFFF, kLo},
-    {kLo + 1, kLo}, // -1, -2, min
-    {0x3F000000, 0x3F000000},
-    {0, 0},
-    {0x80000000, 0x80000000},
-    {1, 1}, // pass as they are
-    {0x80000001, 0x80000001},
-    {kHi, kHi},
-    {kLo, kLo},
-    {0xBF000000, 0xBF000000},
+    {0x7FC00000, 0}, {0xFFC00001, 0}, {0x7F800001, 0}, {0xFFFFFFFF, 0}, // NaNs
+    {0x7F800000, 0}, {0xFF800000, 0},                                   // infinities
+    {0x3F800000, kHi}, {0x3F75C28F, kHi}, {0x7F7FFFFF, kHi}, {kHi + 1, kHi}, // 1, .96, max
+    {0xBF800000, kLo}, {0xC0000000, kLo}, {0xFF7FFFFF, kLo}, {kLo + 1, kLo}, // -1, -2, min
+    {0x3F000000, 0x3F000000}, {0, 0}, {0x80000000, 0x80000000}, {1, 1},     // as they are
+    {0x80000001, 0x80000001}, {kHi, kHi}, {kLo, kLo}, {0xBF000000, 0xBF000000},
 };
+// clang-format on
 
 TEST(Sanitizing, EveryClassOfValueAtEveryPositionAndAlignmentInBothForms) {
     // Long enough for the vector loop and its remainder; each value at many lane positions.
@@ -205,7 +191,8 @@ TEST_F(Conversion, TheConverterIsKeptPerDescriptionAndSkippedForTheTargetFormat)
     EXPECT_EQ(platform.media.convertersMade(), 5);
 }
 
-TEST_F(Conversion, AConverterHoldingEverythingYieldsNothingAndNoError) {
+TEST_F(Conversion, NoFramesOrAConverterHoldingEverythingYieldNothingAndNoError) {
+    EXPECT_TRUE(converted(*sim::audioBuffer(sim::pcmFormat(48000, 2, false), {{}, {}})).empty());
     platform.media.setFaults({.holdEverything = true});
     const auto buffer =
         sim::audioBuffer(sim::pcmFormat(44100, 2, true), {ramp(441, 0), ramp(441, 0)});
@@ -219,80 +206,39 @@ TEST_F(Conversion, EveryFailureIsItsOwnCaseWithTheStatusWhereThereIsOne) {
         const char* name;
         std::function<void(sim::SimSampleBuffer&)> apply;
         sim::SimMedia::Faults media;
-        CaptureError expected;
+        CaptureError::Case expected;
+        OSStatus status = 0;
     };
+    const auto none = [](auto&) {};
+    // clang-format off
     const std::vector<Fault> faults = {
-        {"no format description",
-         [](auto& b) { b.hasFormatDescription = false; },
-         {},
-         CaptureError(Case::missingFormatDescription)},
-        {"not audio",
-         [](auto& b) { b.description.reset(); },
-         {},
-         CaptureError(Case::missingStreamDescription)},
-        {"big-endian",
-         [](auto& b) { b.description->mFormatFlags |= kAudioFormatFlagIsBigEndian; },
-         {},
-         CaptureError(Case::unsupportedSourceFormat)},
-        {"size query fails",
-         [](auto& b) { b.sizeStatus = -12731; },
-         {},
-         CaptureError(Case::audioBufferListUnavailable, -12731)},
-        {"size of zero",
-         [](auto& b) { b.sizeNeeded = 0; },
-         {},
-         CaptureError(Case::audioBufferListUnavailable, 0)},
-        {"implausible size",
-         [](auto& b) { b.sizeNeeded = audioBufferListSize(4096) + 1; },
-         {},
-         CaptureError(Case::audioBufferListUnavailable, 0)},
-        {"fill fails",
-         [](auto& b) { b.fillStatus = -12737; },
-         {},
-         CaptureError(Case::audioBufferListUnavailable, -12737)},
-        {"fewer records than channels",
-         [](auto& b) { b.announcedCount = 1; },
-         {},
-         CaptureError(Case::audioBufferListUnavailable, 0)},
-        {"no data",
-         [](auto& b) { b.nullData = true; },
-         {},
-         CaptureError(Case::audioBufferListUnavailable, 0)},
-        {"more frames than bytes",
-         [](auto& b) { b.frames += 1; },
-         {},
-         CaptureError(Case::audioBufferListUnavailable, 0)},
-        {"negative frames",
-         [](auto& b) { b.frames = -1; },
-         {},
-         CaptureError(Case::bufferAllocationFailed)},
-        {"too many frames",
-         [](auto& b) { b.frames = std::int64_t{1} << 32; },
-         {},
-         CaptureError(Case::bufferAllocationFailed)},
-        {"no target format",
-         [](auto&) {},
-         {.targetFormat = true},
-         CaptureError(Case::unsupportedTargetFormat)},
-        {"no converter",
-         [](auto&) {},
-         {.converter = true},
-         CaptureError(Case::converterUnavailable)},
-        {"no copy buffer",
-         [](auto&) {},
-         {.pcmBufferCall = 1},
-         CaptureError(Case::bufferAllocationFailed)},
-        {"no output buffer",
-         [](auto&) {},
-         {.pcmBufferCall = 2},
-         CaptureError(Case::bufferAllocationFailed)},
+        {"no format description", [](auto& b) { b.hasFormatDescription = false; }, {}, Case::missingFormatDescription},
+        {"not audio", [](auto& b) { b.description.reset(); }, {}, Case::missingStreamDescription},
+        {"big-endian", [](auto& b) { b.description->mFormatFlags |= kAudioFormatFlagIsBigEndian; }, {},
+         Case::unsupportedSourceFormat},
+        {"size query fails", [](auto& b) { b.sizeStatus = -12731; }, {}, Case::audioBufferListUnavailable, -12731},
+        {"size of zero", [](auto& b) { b.sizeNeeded = 0; }, {}, Case::audioBufferListUnavailable},
+        {"implausible size", [](auto& b) { b.sizeNeeded = audioBufferListSize(4096) + 1; }, {},
+         Case::audioBufferListUnavailable},
+        {"fill fails", [](auto& b) { b.fillStatus = -12737; }, {}, Case::audioBufferListUnavailable, -12737},
+        {"fewer records than channels", [](auto& b) { b.announcedCount = 1; }, {}, Case::audioBufferListUnavailable},
+        {"no data", [](auto& b) { b.nullData = true; }, {}, Case::audioBufferListUnavailable},
+        {"more frames than bytes", [](auto& b) { b.frames += 1; }, {}, Case::audioBufferListUnavailable},
+        {"negative frames", [](auto& b) { b.frames = -1; }, {}, Case::bufferAllocationFailed},
+        {"too many frames", [](auto& b) { b.frames = std::int64_t{1} << 32; }, {}, Case::bufferAllocationFailed},
+        {"no target format", none, {.targetFormat = true}, Case::unsupportedTargetFormat},
+        {"no converter", none, {.converter = true}, Case::converterUnavailable},
+        {"no copy buffer", none, {.pcmBufferCall = 1}, Case::bufferAllocationFailed},
+        {"no output buffer", none, {.pcmBufferCall = 2}, Case::bufferAllocationFailed},
     };
+    // clang-format on
     for (const Fault& fault : faults) {
         SCOPED_TRACE(fault.name);
         auto buffer = sim::audioBuffer(format, {ramp(441, 0), ramp(441, 0)});
         fault.apply(*buffer);
         platform.media.setFaults(fault.media);
-        EXPECT_EQ(std::get<CaptureError>(failure(*buffer)), fault.expected);
+        EXPECT_EQ(std::get<CaptureError>(failure(*buffer)),
+                  CaptureError(fault.expected, fault.status));
     }
     const PlatformError converterError{"convertToBuffer", -50, "The converter said no."};
     platform.media.setFaults({.convertError = converterError});

@@ -22,7 +22,7 @@ class SimAudioQueues : public AudioQueues {
     enum class Call { newInput, setCurrentDevice, allocateBuffer, enqueueBuffer, start };
     struct Record {
         Call call;
-        std::string argument; // the format's rate/channels, the device UID or the buffer size
+        std::string argument; // the format's fields, the device UID or the buffer size
     };
 
     // The `occurrence`-th call of `call` (from 1) answers `status` and does nothing else; with
@@ -64,13 +64,17 @@ class SimAudioQueues : public AudioQueues {
 
     OSStatus newInput(const AudioStreamBasicDescription& format, AudioQueueInputCallback callback,
                       void* userData, AudioQueueRef& outQueue) override {
-        return call(Call::newInput,
-                    std::to_string(int(format.mSampleRate)) + "/" +
-                        std::to_string(format.mChannelsPerFrame),
-                    [&] {
-                        queues_.push_back(std::make_unique<Queue>(callback, userData));
-                        outQueue = reinterpret_cast<AudioQueueRef>(queues_.back().get());
-                    });
+        std::string fields; // the whole description, field by field
+        for (const std::uint32_t field :
+             {std::uint32_t(format.mSampleRate), format.mFormatID, format.mFormatFlags,
+              format.mBytesPerPacket, format.mFramesPerPacket, format.mBytesPerFrame,
+              format.mChannelsPerFrame, format.mBitsPerChannel, format.mReserved}) {
+            fields += std::to_string(field) + "/";
+        }
+        return call(Call::newInput, fields, [&] {
+            queues_.push_back(std::make_unique<Queue>(callback, userData));
+            outQueue = reinterpret_cast<AudioQueueRef>(queues_.back().get());
+        });
     }
     OSStatus setCurrentDevice(AudioQueueRef, const std::string& deviceUID) override {
         return call(Call::setCurrentDevice, deviceUID, [] {});
