@@ -11,7 +11,10 @@ bin=$1 evidence=$2 name=${3}${4:+.$4}
 private_pulse=$(dirname "$0")/../Support/pulse/private-pulse
 readonly bound=20 second=$((48000 * 8)) # seconds an awaited event may take; bytes of 1 s of audio
 export LC_ALL=C
-w=$(realpath "$(mktemp -d /tmp/tovanel-case.XXXXXX)") # short: the server's socket lives in it
+# A short path (the server's socket lives in it), on a file system of its own where there is one:
+# as root, only a rename across file systems shows a temporary written away from the status file.
+w=$(mktemp -d /dev/shm/tovanel-case.XXXXXX 2>/dev/null || mktemp -d /tmp/tovanel-case.XXXXXX)
+w=$(realpath "$w")
 mkdir "$w/tmp" "$w/records"
 export TMPDIR=$w/tmp TOVANEL_TEST_SENDER_DIR=$w/records
 unset TOVANEL_PORT TOVANEL_INPUT TOVANEL_ALLOW_ANY_INPUT TOVANEL_TEST_SENDER_EXIT_STATUS \
@@ -62,7 +65,7 @@ server() { # a private server: "Built-in Output" (builtin, the default sink) and
 
 no_server() { export PULSE_SERVER=unix:$w/no-server; }
 
-install() { # DIR [sender]: a copy of the program there, and of the stand-in sender beside it
+install_app() { # DIR [sender]: a copy of the program there, and of the stand-in sender beside it
   mkdir -p "$1"
   cp "$bin/tovanel-macos-capture" "$1/"
   [ "${2:-}" != sender ] || cp "$bin/tovanel-test-sender" "$1/tovanel-sender"
@@ -112,7 +115,7 @@ play() { # SINK START: the numbered signal into SINK from frame index START, onc
 }
 
 # From here on, follows what the status file holds (tail -F shows each replacement as it lands).
-watch() {
+watch_status() {
   : >"$status_file"
   mkfifo "$w/watch.pipe"
   tail -F -n +1 "$status_file" >"$w/watch.pipe" 2>/dev/null &
@@ -175,7 +178,7 @@ case_capture_loopback() {
 # whole 38400-byte buffers), "ok:" status lines, and a quiet end at the next write once it left.
 case_app_loopback() { # device | screen
   server
-  install "$w/app" sender
+  install_app "$w/app" sender
   local input=Device sink=builtin banner=tovanel-macos-capture last pattern
   if [ "$1" = device ]; then
     input=device sink=blackhole banner=tovanel-input-device-capture
@@ -210,8 +213,8 @@ case_app_loopback() { # device | screen
 # program exits 1, and its sender, not signalled, sees its input end.
 case_server_fault() { # kill | unload
   server
-  install "$w/app" sender
-  watch
+  install_app "$w/app" sender
+  watch_status
   launch program "$w/out" "$w/app/tovanel-macos-capture" --app
   watch_for "ok: screenFrames="
   if [ "$1" = kill ]; then
@@ -250,9 +253,9 @@ case_server_stalled() {
 # on the status file (tail -F) shows it land.
 case_sender_exit() {
   server
-  install "$w/app" sender
+  install_app "$w/app" sender
   kill -STOP "$server_pid"
-  watch
+  watch_status
   launch program "$w/out" env TOVANEL_TEST_SENDER_EXIT_AFTER=0 TOVANEL_TEST_SENDER_EXIT_STATUS=3 \
     "$w/app/tovanel-macos-capture" --app
   watch_for "tovanel-sender exited: 3"
@@ -282,8 +285,8 @@ case_no_server() {
 case_stale_senders() {
   no_server
   local app="$w/a.b[1]" stale role dir port
-  install "$app" sender
-  install "$w/aXb1" sender
+  install_app "$app" sender
+  install_app "$w/aXb1" sender
   for stale in "same $app 48100" "longer $app 481001" "lookalike $w/aXb1 48100"; do
     read -r role dir port <<<"$stale"
     launch "$role" /dev/null env TOVANEL_TEST_SENDER_STAY=1 "$dir/tovanel-sender" --port "$port" \
@@ -310,8 +313,8 @@ case_stale_senders() {
 # executable, and says so when none is there.
 case_hostile_environment() {
   no_server
-  install "$w/app" sender
-  install "$w/lonely"
+  install_app "$w/app" sender
+  install_app "$w/lonely"
   mkdir "$w/links" "$w/decoy" "$w/tmp/tovanel-sender-x"
   ln -s "$w/app/tovanel-macos-capture" "$w/links/Tovanel Sender"
   ln -s "$w/lonely/tovanel-macos-capture" "$w/decoy/Tovanel Sender"

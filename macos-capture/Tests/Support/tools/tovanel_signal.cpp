@@ -109,8 +109,8 @@ int tone(const Arguments& args) {
     const auto frames = std::llround(number(args, "0") * kRate);
     const double step = 2 * std::numbers::pi * number(args, "--frequency", "1000") / kRate;
     const double amplitude = std::pow(10.0, number(args, "--level", "-12") / 20);
-    if (frames < 0 || step <= 0 || amplitude > 0.95) {
-        throw UsageError("a tone needs SECONDS >= 0, HZ > 0 and a level below the 0.95 bound");
+    if (frames < 0 || step <= 0) {
+        throw UsageError("a tone needs SECONDS >= 0 and HZ > 0");
     }
     bool written = args.count("--wav") == 0 || writeWavHeader(stdout, static_cast<u64>(frames));
     for (long long i = 0; i < frames && written; ++i) {
