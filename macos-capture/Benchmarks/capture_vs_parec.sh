@@ -48,7 +48,7 @@ report() { # name cpu_ns switches
     'BEGIN { printf "  %-28s cpu %8.1f ms  (%6.1f ms per minute of audio)  wake-ups %6d  (%5.1f/s)\n", n, c/1e6, c/1e6*60/s, w, w/s }'
 }
 
-"$build/bin/tovanel_signal" tone --seconds $((rounds * (seconds + 4) + 3)) --frequency 1000 \
+"$build/bin/tovanel_signal" tone $((rounds * (seconds + 4) + 3)) --frequency 1000 \
   --level -12 | pacat --raw --format=float32le --rate=48000 --channels=2 -d builtin &
 pids+=($!)
 sleep 1 # the sink is running before the recorders join

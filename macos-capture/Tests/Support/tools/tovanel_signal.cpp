@@ -1,382 +1,256 @@
-// tovanel_signal: the test signals and their checkers for scripts. It writes a tone or the
-// self-numbering signal as raw float32le stereo at 48 kHz (for pacat and friends), and checks a
-// raw capture, printing one report line and exiting 0 (pass), 1 (fail) or 2 (usage or I/O error).
-#include "signals/frame_numbering.h"
-#include "signals/numbering_checker.h"
-#include "signals/raw_pcm.h"
-#include "signals/signal_reports.h"
-#include "signals/sine_generator.h"
-#include "signals/stream_format.h"
-#include "signals/tone_analysis.h"
-#include "signals/wav_writer.h"
-
-#include <errno.h>
-#include <signal.h>
-#include <unistd.h>
-
+// tovanel_signal: the test signals and their checks, for scripts on Linux and on a Mac, in one
+// file with nothing beyond the C++ library. Signals are raw interleaved float32 little-endian
+// stereo at 48000 Hz unless said otherwise. Exit status: 0 done or passed, 1 a check failed (or
+// the reader went away), 2 a usage error or an unreadable file.
 #include <algorithm>
-#include <charconv>
+#include <bit>
+#include <cerrno>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <map>
-#include <optional>
+#include <numbers>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
-namespace tovanel::signals {
 namespace {
 
-constexpr int kPass = 0;
-constexpr int kFail = 1;
-constexpr int kUsage = 2;
-
-const char* const kUsageText =
-    "usage:\n"
-    "  tovanel_signal tone (--seconds S | --frames N | --endless) [--frequency HZ=1000]\n"
-    "                 [--level DBFS=-12] [--start-frame N=0] [--lead-in S=0]\n"
-    "  tovanel_signal numbered (--seconds S | --frames N | --endless) [--start-index N=0]\n"
-    "                 [--lead-in S=0]\n"
-    "      write the signal to standard output as raw float32le stereo at 48000 Hz, after\n"
-    "      --lead-in seconds of silence (a stream joining a sink that already runs loses its\n"
-    "      first few milliseconds on the sink's monitor)\n"
-    "  tovanel_signal check-tone FILE [--frequency HZ] [--frequency-tolerance HZ=0.5]\n"
-    "                 [--level DBFS] [--level-tolerance DB=0.5] [--min-seconds S=0]\n"
-    "                 [--wav-on-failure OUT.wav]\n"
-    "  tovanel_signal check-numbered FILE [--tolerance T=0] [--min-frames N=1]\n"
-    "                 [--frames N] [--first-index N] [--wav-on-failure OUT.wav]\n"
-    "      check a raw capture (FILE may be - for standard input); prints one line and exits\n"
-    "      0 on pass, 1 on failure\n"
-    "  tovanel_signal wav IN OUT [--pcm16]\n"
-    "      convert a raw capture to a WAV file (float, or 16-bit PCM)\n"
-    "  tovanel_signal stats FILE\n"
-    "      describe any raw capture: duration, peak and RMS level, samples outside the stream's\n"
-    "      bounds\n";
+static_assert(std::endian::native == std::endian::little, "samples are written in host order");
+using u64 = unsigned long long;
+constexpr int kRate = 48000;
+constexpr std::size_t kChunk = 4800; // frames per read or write
 
 struct UsageError : std::runtime_error {
     using std::runtime_error::runtime_error;
 };
 
-// "--name value" options after the positional arguments, each allowed once.
-class Options {
-  public:
-    Options(const std::vector<std::string>& args, std::size_t positional,
-            const std::vector<std::string>& valued, const std::vector<std::string>& flags) {
-        if (args.size() < positional) {
-            throw UsageError("missing argument");
-        }
-        positional_.assign(args.begin(), args.begin() + static_cast<std::ptrdiff_t>(positional));
-        for (std::size_t i = positional; i < args.size(); ++i) {
-            const std::string& name = args[i];
-            if (values_.count(name) > 0) {
-                throw UsageError("option given twice: " + name);
-            }
-            if (std::find(flags.begin(), flags.end(), name) != flags.end()) {
-                values_[name] = "";
-            } else if (std::find(valued.begin(), valued.end(), name) != valued.end()) {
-                if (i + 1 >= args.size()) {
-                    throw UsageError("option needs a value: " + name);
-                }
-                values_[name] = args[++i];
-            } else {
-                throw UsageError("unknown argument: " + name);
-            }
+// The arguments after the command: positional ones under "0", "1", ..., then options by name.
+using Arguments = std::map<std::string, std::string>;
+
+// `wanted` positional arguments, then options of `known`, each with a value except "--wav".
+Arguments parse(int argc, char** argv, std::size_t wanted, std::vector<std::string> known = {}) {
+    Arguments args;
+    std::size_t positional = 0;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (std::count(known.begin(), known.end(), arg) > 0) {
+            args[arg] = arg == "--wav" || i + 1 == argc ? "" : argv[++i];
+        } else if (positional < wanted && (arg == "-" || arg.rfind("--", 0) != 0)) {
+            args[std::to_string(positional++)] = arg;
+        } else {
+            throw UsageError("unexpected argument: " + arg);
         }
     }
-
-    const std::string& positional(std::size_t i) const { return positional_[i]; }
-    bool has(const std::string& name) const { return values_.count(name) > 0; }
-
-    std::optional<double> number(const std::string& name) const {
-        if (!has(name)) {
-            return std::nullopt;
-        }
-        const std::string& text = values_.at(name);
-        double value = 0;
-        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (error != std::errc() || end != text.data() + text.size() || !std::isfinite(value)) {
-            throw UsageError(name + " needs a number, not '" + text + "'");
-        }
-        return value;
+    if (positional != wanted) {
+        throw UsageError("missing argument");
     }
-
-    std::optional<std::uint64_t> count(const std::string& name) const {
-        if (!has(name)) {
-            return std::nullopt;
-        }
-        const std::string& text = values_.at(name);
-        std::uint64_t value = 0;
-        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-        if (error != std::errc() || end != text.data() + text.size()) {
-            throw UsageError(name + " needs a whole number, not '" + text + "'");
-        }
-        return value;
-    }
-
-    std::string text(const std::string& name) const { return has(name) ? values_.at(name) : ""; }
-
-  private:
-    std::vector<std::string> positional_;
-    std::map<std::string, std::string> values_;
-};
-
-// Writes every byte to standard output; false once the reader has gone.
-bool writeAll(std::span<const float> samples) {
-    const auto* data = reinterpret_cast<const char*>(samples.data());
-    std::size_t left = samples.size_bytes();
-    while (left > 0) {
-        const ssize_t written = ::write(STDOUT_FILENO, data, left);
-        if (written < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno == EPIPE) {
-                return false;
-            }
-            throw std::runtime_error(std::string("cannot write standard output: ") +
-                                     std::strerror(errno));
-        }
-        data += written;
-        left -= static_cast<std::size_t>(written);
-    }
-    return true;
+    return args;
 }
 
-// The number of frames to write, or nothing for an endless signal.
-std::optional<std::uint64_t> length(const Options& options) {
-    const int given = options.has("--seconds") + options.has("--frames") + options.has("--endless");
-    if (given != 1) {
-        throw UsageError("give exactly one of --seconds, --frames and --endless");
+// The number `name` holds (or `fallback`); with `limit`, a whole number from 0 to `limit`.
+double number(const Arguments& args, const std::string& name, const char* fallback = "",
+              double limit = HUGE_VAL) {
+    const std::string text = args.count(name) > 0 ? args.at(name) : fallback;
+    char* end = nullptr;
+    const double value = std::strtod(text.c_str(), &end);
+    if (text.empty() || *end != '\0' || !std::isfinite(value) ||
+        (limit != HUGE_VAL && (value < 0 || value > limit || value != std::floor(value)))) {
+        throw UsageError("not a valid number: '" + text + "'");
     }
-    if (options.has("--endless")) {
-        return std::nullopt;
-    }
-    if (options.has("--frames")) {
-        return *options.count("--frames");
-    }
-    const double seconds = *options.number("--seconds");
-    if (seconds < 0) {
-        throw UsageError("--seconds cannot be negative");
-    }
-    return static_cast<std::uint64_t>(std::llround(seconds * kSampleRate));
+    return value;
 }
 
-int generate(const Options& options, const std::function<std::vector<float>(std::size_t)>& next) {
-    constexpr std::uint64_t kChunk = 4800;
-    const std::optional<std::uint64_t> frames = length(options);
-    const double leadIn = options.number("--lead-in").value_or(0);
-    if (leadIn < 0 || leadIn > 60) {
-        throw UsageError("--lead-in must lie between 0 and 60 seconds");
-    }
-    const std::vector<float> silence(
-        static_cast<std::size_t>(std::llround(leadIn * kSampleRate)) * kChannels, 0.0f);
-    if (!writeAll(silence)) {
-        return frames ? kFail : kPass;
-    }
-    std::uint64_t written = 0;
-    while (!frames || written < *frames) {
-        const std::uint64_t now = frames ? std::min(kChunk, *frames - written) : kChunk;
-        if (!writeAll(next(now))) {
-            if (!frames) {
-                return kPass; // an endless signal ends when its reader goes
-            }
-            std::fprintf(stderr, "tovanel_signal: the reader went away after %llu of %llu frames\n",
-                         static_cast<unsigned long long>(written),
-                         static_cast<unsigned long long>(*frames));
-            return kFail;
-        }
-        written += now;
-    }
-    return kPass;
-}
-
-int tone(const std::vector<std::string>& args) {
-    const Options options(
-        args, 0, {"--seconds", "--frames", "--frequency", "--level", "--start-frame", "--lead-in"},
-        {"--endless"});
-    SineGenerator generator(options.number("--frequency").value_or(1000),
-                            options.number("--level").value_or(-12),
-                            options.count("--start-frame").value_or(0));
-    return generate(options, [&](std::size_t n) { return generator.next(n); });
-}
-
-int numbered(const std::vector<std::string>& args) {
-    const Options options(args, 0, {"--seconds", "--frames", "--start-index", "--lead-in"},
-                          {"--endless"});
-    const std::uint64_t start = options.count("--start-index").value_or(0);
-    if (start > 0xFFFFFFFFu) {
-        throw UsageError("--start-index must fit in 32 bits");
-    }
-    NumberedSignalGenerator generator(static_cast<std::uint32_t>(start));
-    return generate(options, [&](std::size_t n) { return generator.next(n); });
-}
-
-void keepEvidence(const std::string& input, const std::string& wav) {
-    if (wav.empty()) {
-        return;
-    }
-    if (input == "-") {
-        std::fprintf(stderr, "tovanel_signal: standard input cannot be kept as %s\n", wav.c_str());
-        return;
-    }
-    try {
-        writeWavFile(wav, readRawPcmFile(input).samples);
-        std::fprintf(stderr, "tovanel_signal: capture kept as %s\n", wav.c_str());
-    } catch (const std::exception& error) {
-        std::fprintf(stderr, "tovanel_signal: could not keep the capture: %s\n", error.what());
-    }
-}
-
-int checkTone(const std::vector<std::string>& args) {
-    const Options options(args, 1,
-                          {"--frequency", "--frequency-tolerance", "--level", "--level-tolerance",
-                           "--min-seconds", "--wav-on-failure"},
-                          {});
-    ToneExpectations expectations;
-    expectations.frequencyHz = options.number("--frequency");
-    expectations.frequencyToleranceHz =
-        options.number("--frequency-tolerance").value_or(expectations.frequencyToleranceHz);
-    expectations.levelDbfs = options.number("--level");
-    expectations.levelToleranceDb =
-        options.number("--level-tolerance").value_or(expectations.levelToleranceDb);
-    expectations.minimumAnalysedFrames = static_cast<std::uint64_t>(
-        std::llround(options.number("--min-seconds").value_or(0) * kSampleRate));
-    const RawRecording recording = readRawPcmFile(options.positional(0));
-    const ToneReport report = analyseTone(recording.samples);
-    const auto problems = toneProblems(report, expectations);
-    std::printf("%s trailing_bytes=%zu\n", toneReportLine(report, problems).c_str(),
-                recording.trailingBytes);
-    if (!problems.empty()) {
-        keepEvidence(options.positional(0), options.text("--wav-on-failure"));
-    }
-    return problems.empty() ? kPass : kFail;
-}
-
-int checkNumbered(const std::vector<std::string>& args) {
-    const Options options(
-        args, 1, {"--tolerance", "--min-frames", "--frames", "--first-index", "--wav-on-failure"},
-        {});
-    NumberingChecker checker(options.number("--tolerance").value_or(0));
-    NumberingExpectations expectations;
-    expectations.minimumCaptured = options.count("--min-frames").value_or(1);
-    expectations.exactCaptured = options.count("--frames");
-    if (const auto first = options.count("--first-index")) {
-        if (*first > 0xFFFFFFFFu) {
-            throw UsageError("--first-index must fit in 32 bits");
-        }
-        expectations.firstIndex = static_cast<std::uint32_t>(*first);
-    }
-    const std::string& input = options.positional(0);
-    std::FILE* file = input == "-" ? stdin : std::fopen(input.c_str(), "rb");
+std::FILE* openFile(const std::string& path, const char* mode = "rb") {
+    std::FILE* file = path == "-" && *mode == 'r' ? stdin : std::fopen(path.c_str(), mode);
     if (file == nullptr) {
-        throw std::runtime_error("cannot open " + input + ": " + std::strerror(errno));
+        throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
     }
-    std::vector<std::uint8_t> chunk(1 << 16);
-    std::size_t got = 0;
-    while ((got = std::fread(chunk.data(), 1, chunk.size(), file)) > 0) {
-        checker.push({chunk.data(), got});
-    }
-    const bool failedToRead = std::ferror(file) != 0;
-    if (file != stdin) {
-        std::fclose(file);
-    }
-    if (failedToRead) {
-        throw std::runtime_error("cannot read " + input);
-    }
-    const NumberingReport report = checker.finish();
-    const auto problems = numberingProblems(report, expectations);
-    std::printf("%s\n", numberingReportLine(report, problems).c_str());
-    if (!problems.empty()) {
-        keepEvidence(input, options.text("--wav-on-failure"));
-    }
-    return problems.empty() ? kPass : kFail;
+    return file;
 }
 
-int convert(const std::vector<std::string>& args) {
-    const Options options(args, 2, {}, {"--pcm16"});
-    const RawRecording recording = readRawPcmFile(options.positional(0));
-    writeWavFile(options.positional(1), recording.samples,
-                 options.has("--pcm16") ? WavEncoding::Pcm16 : WavEncoding::Float32);
-    if (recording.trailingBytes > 0) {
-        std::fprintf(stderr, "tovanel_signal: %zu trailing bytes of a partial frame left out\n",
-                     recording.trailingBytes);
+// Hands `use` the whole frames of `file`, a chunk at a time (a partial last frame is left out).
+template <typename Use>
+void readFrames(std::FILE* file, Use use) {
+    std::vector<float> samples(kChunk * 2);
+    while (const std::size_t frames = std::fread(samples.data(), 8, kChunk, file)) {
+        use(samples.data(), frames);
     }
-    return kPass;
+    if (std::ferror(file)) {
+        throw std::runtime_error(std::string("cannot read: ") + std::strerror(errno));
+    }
 }
 
-// Duration, peak and RMS of any capture (not only of a test signal), for people reading it.
-int stats(const std::vector<std::string>& args) {
-    const Options options(args, 1, {}, {});
-    const RawRecording recording = readRawPcmFile(options.positional(0));
-    double peak = 0;
-    double sumOfSquares = 0;
-    std::size_t outside = 0;
-    for (float sample : recording.samples) {
-        if (!std::isfinite(sample) || std::fabs(sample) > 0.95f) {
-            ++outside;
-            continue;
+bool write(const void* data, std::size_t bytes, std::FILE* file = stdout) {
+    return std::fwrite(data, 1, bytes, file) == bytes;
+}
+
+// A WAVE_FORMAT_IEEE_FLOAT header, with the fact chunk such files carry.
+bool writeWavHeader(std::FILE* file, u64 frames) {
+    if (frames > (0xFFFFFFFFu - 50) / 8) {
+        throw std::runtime_error("too long for a WAV file");
+    }
+    std::string header;
+    const auto put = [&](const char* tag, std::uint32_t value, std::size_t size) {
+        header.append(tag).append(reinterpret_cast<const char*>(&value), size);
+    };
+    put("RIFF", static_cast<std::uint32_t>(frames * 8 + 50), 4);
+    put("WAVEfmt ", 18, 4);                                                 // format chunk size
+    put("", 3, 2), put("", 2, 2), put("", kRate, 4), put("", kRate * 8, 4); // float, stereo
+    put("", 8, 2), put("", 32, 2), put("", 0, 2); // bytes per frame, bits per sample
+    put("fact", 4, 4), put("", static_cast<std::uint32_t>(frames), 4);
+    put("data", static_cast<std::uint32_t>(frames * 8), 4);
+    return write(header.data(), header.size(), file);
+}
+
+int tone(const Arguments& args) {
+    const auto frames = std::llround(number(args, "0") * kRate);
+    const double step = 2 * std::numbers::pi * number(args, "--frequency", "1000") / kRate;
+    const double amplitude = std::pow(10.0, number(args, "--level", "-12") / 20);
+    if (frames < 0 || step <= 0) {
+        throw UsageError("a tone needs SECONDS >= 0 and HZ > 0");
+    }
+    bool written = args.count("--wav") == 0 || writeWavHeader(stdout, static_cast<u64>(frames));
+    for (long long i = 0; i < frames && written; ++i) {
+        const auto sample = static_cast<float>(amplitude * std::sin(step * static_cast<double>(i)));
+        const float frame[] = {sample, sample};
+        written = write(frame, sizeof frame);
+    }
+    return written ? 0 : 1;
+}
+
+// The self-numbering signal: frame i carries the low 16 bits of i in its left sample and the high
+// 16 bits in its right one. Code c is the sample (2c - 65535) / 2^17: an odd multiple of 2^-17,
+// exact in binary32, never zero (silence is never a code) and within +-0.5 (never clamped).
+float code(std::uint32_t c) {
+    return static_cast<float>((2.0 * c - 65535.0) / 131072.0);
+}
+
+// The code a sample carries bit for bit, or -1 (sample * 2^17 is exact for every binary32).
+std::int64_t decode(float sample) {
+    const double c = (static_cast<double>(sample) * 131072.0 + 65535.0) / 2;
+    return c >= 0 && c <= 65535 && c == std::floor(c) ? static_cast<std::int64_t>(c) : -1;
+}
+
+int numbered(const Arguments& args) {
+    const auto frames = static_cast<u64>(number(args, "0", "", 0x1p52));
+    auto index = static_cast<std::uint32_t>(number(args, "--start", "0", 0xFFFFFFFF));
+    std::vector<float> samples;
+    for (u64 done = 0; done < frames; done += samples.size() / 2) {
+        samples.clear();
+        for (u64 i = 0; i < kChunk && done + i < frames; ++i, ++index) {
+            samples.insert(samples.end(), {code(index & 0xFFFF), code(index >> 16)});
         }
-        peak = std::max(peak, static_cast<double>(std::fabs(sample)));
-        sumOfSquares += static_cast<double>(sample) * sample;
+        if (!write(samples.data(), samples.size() * 4)) {
+            return 1;
+        }
     }
-    const std::size_t frames = recording.samples.size() / 2;
-    const double rms =
-        recording.samples.empty()
-            ? 0.0
-            : std::sqrt(sumOfSquares / static_cast<double>(recording.samples.size()));
-    const auto dbfs = [](double value) { return value > 0 ? 20.0 * std::log10(value) : -HUGE_VAL; };
-    std::printf("duration=%.3fs frames=%zu peak=%.1fdBFS rms=%.1fdBFS outside_bounds=%zu "
-                "trailing_bytes=%zu\n",
-                static_cast<double>(frames) / 48000.0, frames, dbfs(peak), dbfs(rms), outside,
-                recording.trailingBytes);
-    return kPass;
+    return 0;
 }
 
-int run(int argc, char** argv) {
-    if (argc < 2) {
-        throw UsageError("missing command");
+// Silence may come before the signal (a recording that starts before it plays); from its first
+// frame on, every frame must carry the next index, bit for bit. The first fault is named.
+int checkNumbered(const Arguments& args) {
+    const auto minimum = static_cast<u64>(number(args, "--min-frames", "1", 0x1p52));
+    u64 frames = 0, silence = 0, numbered = 0;
+    std::int64_t first = -1, expected = 0;
+    std::string fault;
+    readFrames(openFile(args.at("0")), [&](const float* s, std::size_t n) {
+        for (std::size_t i = 0; i < n && fault.empty(); ++i) {
+            const bool silent = s[2 * i] == 0 && s[2 * i + 1] == 0;
+            const std::int64_t low = decode(s[2 * i]), high = decode(s[2 * i + 1]);
+            const std::int64_t index = low < 0 || high < 0 ? -1 : high << 16 | low;
+            if (numbered == 0 && silent) {
+                ++silence;
+            } else if (index < 0 || (numbered > 0 && index != expected)) {
+                const std::string found = silent      ? "silence"
+                                          : index < 0 ? "no index"
+                                                      : "index " + std::to_string(index);
+                fault = " at_frame=" + std::to_string(frames + i) + ": " + found + " where index " +
+                        std::to_string(expected) + " was due";
+            } else {
+                first = numbered++ == 0 ? index : first;
+                expected = (index + 1) & 0xFFFFFFFF;
+            }
+        }
+        frames += n;
+    });
+    if (fault.empty() && numbered < minimum) {
+        fault = ": fewer than " + std::to_string(minimum) + " numbered frames";
     }
-    const std::string command = argv[1];
-    const std::vector<std::string> args(argv + 2, argv + argc);
-    if (command == "tone") {
-        return tone(args);
+    std::printf("numbered %s frames=%llu leading_silence=%llu numbered=%llu first_index=%lld%s\n",
+                fault.empty() ? "pass" : "FAIL", frames, silence, numbered,
+                static_cast<long long>(first), fault.c_str());
+    return fault.empty() ? 0 : 1;
+}
+
+int stats(const Arguments& args) {
+    u64 frames = 0, nonfinite = 0, beyond = 0, crossings = 0;
+    double peak = 0, squares = 0, firstCrossing = 0, lastCrossing = 0, previous = 0;
+    readFrames(openFile(args.at("0")), [&](const float* s, std::size_t n) {
+        for (std::size_t i = 0; i < n * 2; ++i) {
+            const double x = std::isfinite(s[i]) ? s[i] : 0;
+            nonfinite += std::isfinite(s[i]) ? 0 : 1;
+            beyond += x < -0.95f || x > 0.95f ? 1 : 0;
+            peak = std::max(peak, std::fabs(x));
+            squares += x * x;
+            if (i % 2 == 0 && previous < 0 && x >= 0) { // the left channel rises through zero
+                lastCrossing = static_cast<double>(frames + i / 2) - previous / (x - previous);
+                firstCrossing = crossings++ == 0 ? lastCrossing : firstCrossing;
+            }
+            previous = i % 2 == 0 ? x : previous;
+        }
+        frames += n;
+    });
+    const double rms = std::sqrt(squares / std::max(1.0, double(frames * 2 - nonfinite)));
+    const double hz =
+        crossings > 1 ? double(crossings - 1) * kRate / (lastCrossing - firstCrossing) : 0;
+    std::printf("frames=%llu seconds=%.3f peak_dbfs=%.2f rms_dbfs=%.2f frequency_hz=%.2f "
+                "nonfinite=%llu beyond_bounds=%llu\n",
+                frames, double(frames) / kRate, 20 * std::log10(peak), 20 * std::log10(rms), hz,
+                nonfinite, beyond);
+    return nonfinite == 0 && beyond == 0 ? 0 : 1;
+}
+
+int wav(const Arguments& args) {
+    std::FILE* in = openFile(args.at("0"));
+    std::FILE* out = openFile(args.at("1"), "wb");
+    const long size = std::fseek(in, 0, SEEK_END) == 0 ? std::ftell(in) : -1;
+    std::rewind(in);
+    bool written = size >= 0 && writeWavHeader(out, static_cast<u64>(size) / 8);
+    readFrames(in,
+               [&](const float* s, std::size_t n) { written = written && write(s, n * 8, out); });
+    if (std::fclose(out) != 0 || !written) {
+        throw std::runtime_error("cannot write " + args.at("1"));
     }
-    if (command == "numbered") {
-        return numbered(args);
-    }
-    if (command == "check-tone") {
-        return checkTone(args);
-    }
-    if (command == "check-numbered") {
-        return checkNumbered(args);
-    }
-    if (command == "wav") {
-        return convert(args);
-    }
-    if (command == "stats") {
-        return stats(args);
-    }
-    if (command == "--help" || command == "-h") {
-        std::fputs(kUsageText, stdout);
-        return kPass;
-    }
-    throw UsageError("unknown command: " + command);
+    return 0;
 }
 
 } // namespace
-} // namespace tovanel::signals
 
 int main(int argc, char** argv) {
-    // A reader that goes away ends generation through EPIPE, not through the signal.
-    ::signal(SIGPIPE, SIG_IGN);
+    const std::string command = argc > 1 ? argv[1] : "";
     try {
-        return tovanel::signals::run(argc, argv);
-    } catch (const tovanel::signals::UsageError& error) {
-        std::fprintf(stderr, "tovanel_signal: %s\n%s", error.what(), tovanel::signals::kUsageText);
+        if (command == "tone") {
+            return tone(parse(argc, argv, 1, {"--frequency", "--level", "--wav"}));
+        } else if (command == "numbered") {
+            return numbered(parse(argc, argv, 1, {"--start"}));
+        } else if (command == "check-numbered") {
+            return checkNumbered(parse(argc, argv, 1, {"--min-frames"}));
+        } else if (command == "stats" || command == "wav") {
+            return command == "wav" ? wav(parse(argc, argv, 2)) : stats(parse(argc, argv, 1));
+        }
+        throw UsageError("unknown command '" + command + "'");
+    } catch (const UsageError& error) {
+        std::fprintf(stderr,
+                     "tovanel_signal: %s\nusage: tovanel_signal tone SECONDS [--frequency "
+                     "HZ] [--level DBFS] [--wav] | numbered FRAMES [--start N] | check-numbered "
+                     "FILE|- [--min-frames N] | stats FILE | wav IN OUT\n",
+                     error.what());
     } catch (const std::exception& error) {
         std::fprintf(stderr, "tovanel_signal: %s\n", error.what());
     }
-    return tovanel::signals::kUsage;
+    return 2;
 }
