@@ -104,17 +104,21 @@ void TovanelSenderApp::senderEnded(platform::TerminationStatus status) {
 }
 
 void TovanelSenderApp::captureFailed(const std::string& message) {
-    writeStatusFile("macOS capture failed: " + message);
+    writeStatusFile("macOS capture failed: " + message, true);
 }
 
 void TovanelSenderApp::statusReported(const std::string& line) {
     writeStatusFile(line);
 }
 
-void TovanelSenderApp::writeStatusFile(const std::string& content) {
-    if (!statusFileURL) {
+// The callbacks come from several threads at once. One write at a time, in the order they take
+// the lock, and nothing after the failure: a status tick still in flight must not bury it.
+void TovanelSenderApp::writeStatusFile(const std::string& content, bool last) {
+    std::lock_guard lock(statusFileMutex);
+    if (!statusFileURL || statusFileClosed) {
         return;
     }
+    statusFileClosed = last;
     (void)platform::current().files.replaceFileAtomically(*statusFileURL, content);
 }
 

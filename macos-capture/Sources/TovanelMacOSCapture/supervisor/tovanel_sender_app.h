@@ -9,6 +9,7 @@
 #include "platform/processes.h"
 
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -38,8 +39,9 @@ class TovanelSenderApp : public std::enable_shared_from_this<TovanelSenderApp> {
     void senderEnded(platform::TerminationStatus status);
     void captureFailed(const std::string& message);
     void statusReported(const std::string& line);
-    // Replaces the status file's content; a failure is ignored.
-    void writeStatusFile(const std::string& content);
+    // Replaces the status file's content, unless a last content was written; a failure to
+    // write is ignored.
+    void writeStatusFile(const std::string& content, bool last = false);
     [[noreturn]] static void failLaunch(const std::string& reason);
 
     std::unique_ptr<platform::ChildProcess> senderProcess;       // main thread, once
@@ -47,6 +49,8 @@ class TovanelSenderApp : public std::enable_shared_from_this<TovanelSenderApp> {
     std::shared_ptr<InputDeviceAudioCapture> inputDeviceCapture; // main thread, once
     // Set by start before anything can read it; only read afterwards, from any thread.
     std::optional<std::string> statusFileURL;
+    std::mutex statusFileMutex;    // any thread: the callbacks' writes, one at a time
+    bool statusFileClosed = false; // under the mutex: the failure has been written
 };
 
 } // namespace tovanel
