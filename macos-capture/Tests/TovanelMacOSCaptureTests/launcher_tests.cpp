@@ -13,6 +13,8 @@
 #include <gtest/gtest.h>
 #include <regex.h>
 
+#include <thread>
+
 namespace tovanel {
 namespace {
 
@@ -68,23 +70,15 @@ class Supervisor : public ::testing::Test {
     std::string statusFile = dir / "tovanel-sender-48100-status.txt";
 };
 
-TEST_F(Supervisor, LaunchesTheSenderAndKeepsTheStatusFileForIt) {
+TEST_F(Supervisor, KeepsTheStatusFileForTheSenderAndRecordsOnlyAnUnsuccessfulEnd) {
     auto app = std::make_shared<TovanelSenderApp>();
     app->start({program}); // the simulated main loop returns once it has nothing to do
-    const auto launches = platform.processes.launches();
-    ASSERT_EQ(launches.size(), 2u);
-    EXPECT_EQ(launches[0].arguments,
-              (Args{"-f", staleSenderPattern(dir / "tovanel-sender", "48100")}));
-    const LaunchRequest& sender = launches[1];
-    EXPECT_EQ(sender.arguments,
-              (Args{"--port", "48100", "--input", "stdin", "--status-file", statusFile}));
-    EXPECT_EQ(sender.standardOutput, ChildOutput::ourStandardError);
-    auto content = sim::content({{1, 1}});
-    content->windows = 2;
-    platform.screenCapture.answer(content, std::nullopt);
+    const LaunchRequest sender = platform.processes.launches().at(1);
+    EXPECT_EQ(sender.arguments.at(5), statusFile);
+    platform.screenCapture.answer(sim::content({{1, 1}}), std::nullopt);
     using R = TerminationStatus::Reason;
     for (const auto& [status, expected] : std::vector<std::pair<TerminationStatus, std::string>>{
-             {{R::exit, 0}, "ok: starting display capture displays=1 windows=2 apps=17"},
+             {{R::exit, 0}, "ok: starting display capture displays=1 windows=41 apps=17"},
              {{R::uncaughtSignal, 15}, "tovanel-sender exited: 15"},
              {{R::exit, 3}, "tovanel-sender exited: 3"}}) {
         sender.terminationHandler(status);
@@ -95,24 +89,22 @@ TEST_F(Supervisor, LaunchesTheSenderAndKeepsTheStatusFileForIt) {
     EXPECT_EQ(test::readFile(statusFile), "tovanel-sender exited: 3");
 }
 
-TEST_F(Supervisor, OnlyExactlyDeviceChoosesTheInputSourceAndTheFileStaysInTheTemporaryFolder) {
-    for (const char* value : {"Device", " device", ""}) {
-        test::ScopedEnv choice("TOVANEL_INPUT", value);
-        auto& fresh = sim::SimPlatform::installFresh();
-        std::make_shared<TovanelSenderApp>()->start({program});
-        EXPECT_EQ(fresh.screenCapture.events, Args{"content(0,0)"}) << value;
-    }
-    test::ScopedEnv choice("TOVANEL_INPUT", "device");
-    test::ScopedEnv weird("TOVANEL_PORT", "../x");
-    auto& fresh = sim::SimPlatform::installFresh();
-    fresh.audioHardware.add({"BlackHole 2ch", "b", {2}, {2}, {}});
-    std::make_shared<TovanelSenderApp>()->start({program});
-    EXPECT_TRUE(fresh.screenCapture.events.empty());
-    EXPECT_FALSE(fresh.audioQueues.calls().empty()) << "the input source set up its queue";
-    EXPECT_EQ(fresh.processes.launches()[1].arguments[5], dir / "tovanel-sender-.._x-status.txt");
-    for (const auto& timer : fresh.dispatch.timers()) {
-        sim::drain(*timer->queue); // its first line reaches the file before the test ends
-    }
+TEST_F(Supervisor, ACaptureFailureIsTheFilesLastWordWhateverStatusLinesAreInFlight) {
+    EXPECT_EXIT(
+        {
+            auto app = std::make_shared<TovanelSenderApp>();
+            app->start({program});
+            platform.screenCapture.answer(sim::content({{1, 1}}), std::nullopt);
+            platform.screenCapture.stream->startCompletion(std::nullopt);
+            std::thread([&] {
+                for (;;) {
+                    platform.dispatch.fireTimers(); // a status line after another
+                }
+            }).detach();
+            platform.screenCapture.stream->delegate.lock()->streamDidStopWithError({"", 0, "gone"});
+        },
+        ::testing::ExitedWithCode(1), "capture stopped: gone");
+    EXPECT_EQ(test::readFile(statusFile), "macOS capture failed: capture stopped: gone");
 }
 
 TEST_F(Supervisor, SaysWhatKeepsItFromItsFileOrItsSender) {

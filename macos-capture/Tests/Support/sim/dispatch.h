@@ -66,10 +66,11 @@ class SimDispatch : public platform::Dispatch {
         }
     }
 
-    // Queues one tick of every timer still running.
+    // Runs one tick of every timer still running, and returns once they have run.
     void fireTimers() {
         for (const auto& timer : timers()) {
             timer->tick(timer);
+            drain(*timer->queue);
         }
     }
     std::vector<std::string> queueLabels() const {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "platform/screen_capture.h"
+#include "sim/dispatch.h"
 
 #include <deque>
 #include <map>
@@ -72,7 +73,8 @@ struct SimStream final : CaptureStream {
         events.push_back("start");
         startCompletion = std::move(completion);
     }
-    // Hands `buffer` to the output registered as `registeredAs`, on its queue, as `reported`.
+    // Hands `buffer` to the output registered as `registeredAs`, on its queue, as `reported`,
+    // and returns once it has been handled.
     void deliver(std::shared_ptr<const SampleBuffer> buffer, StreamOutputType registeredAs,
                  std::optional<StreamOutputType> reported = std::nullopt) {
         for (const Output& o : outputs) {
@@ -82,6 +84,7 @@ struct SimStream final : CaptureStream {
                         alive->streamDidOutputSampleBuffer(*buffer, type);
                     }
                 });
+                drain(*o.queue);
             }
         }
     }
