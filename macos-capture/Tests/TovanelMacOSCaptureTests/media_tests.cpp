@@ -114,7 +114,6 @@ TEST(Buffers, OwnTheirMemoryDescribedByTheirListAndHandItOutAsCoreMediaDoes) {
             EXPECT_EQ(record.mNumberChannels, interleaved ? 2u : 1u);
             std::memset(record.mData, 0x5A, record.mDataByteSize); // all of it is ours
         }
-        EXPECT_EQ(list.mNumberBuffers, records.size()) << "filling kept the list whole";
         float* const* channels = buffer->floatChannelData();
         EXPECT_EQ(buffer->stride(), interleaved ? 2u : 1u);
         EXPECT_EQ(channels[0], records[0].mData);
@@ -124,16 +123,8 @@ TEST(Buffers, OwnTheirMemoryDescribedByTheirListAndHandItOutAsCoreMediaDoes) {
         buffer->setFrameLength(10);
         EXPECT_EQ(records[0].mDataByteSize, interleaved ? 80u : 40u);
     }
-    const auto ints =
-        media.makePCMBuffer(media.makeFormat(CommonFormat::int16, 48000, 2, false), 4);
-    EXPECT_EQ(ints->floatChannelData(), nullptr);
-    const auto* zeroed =
-        static_cast<std::uint8_t*>(ints->mutableAudioBufferList().mBuffers[0].mData);
-    EXPECT_EQ(std::vector<std::uint8_t>(zeroed, zeroed + 8), std::vector<std::uint8_t>(8, 0));
-    EXPECT_NE(media.makePCMBuffer(media.makeFormat(CommonFormat::float32, 48000, 2, false), 0)
-                  ->mutableAudioBufferList()
-                  .mBuffers[0]
-                  .mData,
+    EXPECT_EQ(media.makePCMBuffer(media.makeFormat(CommonFormat::int16, 48000, 2, false), 4)
+                  ->floatChannelData(),
               nullptr);
     EXPECT_EQ(media.makePCMBuffer(media.makeFormat(CommonFormat::float64, 48000, 2, true),
                                   std::numeric_limits<std::uint32_t>::max() / 16 + 1),
@@ -313,20 +304,6 @@ TEST(Converter, RefusesWhatItCannotDoAndReportsEachBrokenContract) {
     EXPECT_NE(media.makeConverter(int16At(1000), target), nullptr);
     EXPECT_NE(media.makeConverter(int16At(1536000), target), nullptr);
     EXPECT_EQ(media.makeConverter(target, int16At(48000)), nullptr) << "float output only";
-    struct Foreign final : AudioFormat {
-        AudioStreamBasicDescription asbd = pcm(48000, 2, 32, 4, kFloat | kPlanar);
-        const AudioStreamBasicDescription& streamDescription() const override { return asbd; }
-        CommonFormat commonFormat() const override { return CommonFormat::float32; }
-        double sampleRate() const override { return 48000; }
-        std::uint32_t channelCount() const override { return 2; }
-        bool isInterleaved() const override { return false; }
-        bool isEqual(const AudioFormat&) const override { return true; }
-    };
-    const std::shared_ptr<AudioFormat> foreign = std::make_shared<Foreign>();
-    EXPECT_EQ(media.makePCMBuffer(foreign, 8), nullptr);
-    EXPECT_EQ(media.makeConverter(foreign, target), nullptr);
-    EXPECT_FALSE(target->isEqual(*foreign));
-
     const auto converter = media.makeConverter(int16At(44100), target);
     auto other = media.makePCMBuffer(int16At(48000), 8);
     other->setFrameLength(8);
