@@ -42,17 +42,6 @@ class Devices : public ::testing::Test {
     }
 };
 
-TEST_F(Devices, NamesAndUidsAreReadOrAbsentButAnEmptyNameIsAName) {
-    const auto named = hw.add({"BlackHole 2ch", "BlackHole2ch_UID", {}, {}, {}});
-    const auto empty = hw.add({"", std::nullopt, {}, {}, {}});
-    EXPECT_EQ(audioDeviceName(named), "BlackHole 2ch");
-    EXPECT_EQ(audioDeviceUID(named), "BlackHole2ch_UID");
-    EXPECT_EQ(audioDeviceName(empty), std::optional<std::string>(""));
-    EXPECT_EQ(audioDeviceUID(empty), std::nullopt);
-    hw.fail(Call::string, named, kAudioObjectPropertyName, kAudioHardwareNotRunningError);
-    EXPECT_EQ(audioDeviceName(named), std::nullopt);
-}
-
 TEST_F(Devices, ChannelsAreFoundInAnyRecordOfTheAskedScopeNeverPastTheDelivery) {
     const auto id = hw.add({"X", "x", {0, 2}, {0}, {}});
     EXPECT_TRUE(audioDeviceHasChannels(id, kIn)) << "second record has 2 while the first has 0";
@@ -77,10 +66,9 @@ TEST_F(Devices, ChannelsAreFoundInAnyRecordOfTheAskedScopeNeverPastTheDelivery) 
         {"header only", {{1, 0, 0, 0}, std::nullopt}, false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
         hw.raw[{id, kConfig, kOut}] = c.raw;
         const int reads = hw.callCount(Call::data, kConfig);
-        EXPECT_EQ(audioDeviceHasChannels(id, kOut), c.expected);
+        EXPECT_EQ(audioDeviceHasChannels(id, kOut), c.expected) << c.name;
         EXPECT_EQ(hw.callCount(Call::data, kConfig) - reads,
                   c.raw.size.value_or(1) - 1u < (1u << 20) ? 1 : 0)
             << "a size of 0 or beyond the largest plausible one is not read";
@@ -113,24 +101,30 @@ TEST_F(Devices, OutputVolumeCountsWhenSettableOnElementZeroToTwoOnly) {
 
 TEST_F(Devices, TheDeviceListIsSizedByTheAnswerAndShortDeliveriesStayZero) {
     EXPECT_EQ(audioDeviceIDs(), std::nullopt) << "an empty list has no room for one identifier";
-    hw.raw[{kAudioObjectSystemObject, kAudioHardwarePropertyDevices,
-            kAudioObjectPropertyScopeGlobal}] = {asBytes({7, 8, 9}), 10};
+    auto& list = hw.raw[{kAudioObjectSystemObject, kAudioHardwarePropertyDevices,
+                         kAudioObjectPropertyScopeGlobal}];
+    list = {asBytes({7, 8, 9}), 10};
     EXPECT_EQ(audioDeviceIDs(), (std::vector<AudioObjectID>{7, 8})) << "10 bytes: two entries";
-    hw.raw[{kAudioObjectSystemObject, kAudioHardwarePropertyDevices,
-            kAudioObjectPropertyScopeGlobal}] = {asBytes({7}), 12};
+    list = {asBytes({7}), 12};
     EXPECT_EQ(audioDeviceIDs(), (std::vector<AudioObjectID>{7, 0, 0}));
     for (const std::uint32_t size : {0u, 2u, (1u << 20) + 4}) {
-        hw.raw[{kAudioObjectSystemObject, kAudioHardwarePropertyDevices,
-                kAudioObjectPropertyScopeGlobal}] = {asBytes({7}), size};
+        list.size = size;
         EXPECT_EQ(audioDeviceIDs(), std::nullopt) << size;
     }
-    hw.raw.clear();
-    hw.add(output("A"));
+    list.size = 4;
     hw.fail(Call::data, kAudioObjectSystemObject, kAudioHardwarePropertyDevices, -1);
     EXPECT_EQ(audioDeviceIDs(), std::nullopt);
 }
 
-TEST_F(Devices, DefaultOutputOfZeroOrUnreadableIsNoneAndWritesIgnoreTheirStatus) {
+TEST_F(Devices, NamesUidsAndTheDefaultOutputAreReadOrAbsentAndWritesIgnoreTheirStatus) {
+    const auto named = hw.add({"BlackHole 2ch", "BlackHole2ch_UID", {}, {}, {}});
+    const auto empty = hw.add({"", std::nullopt, {}, {}, {}});
+    EXPECT_EQ(audioDeviceName(named), "BlackHole 2ch");
+    EXPECT_EQ(audioDeviceUID(named), "BlackHole2ch_UID");
+    EXPECT_EQ(audioDeviceName(empty), std::optional<std::string>("")) << "empty, yet a name";
+    EXPECT_EQ(audioDeviceUID(empty), std::nullopt);
+    hw.fail(Call::string, named, kAudioObjectPropertyName, kAudioHardwareNotRunningError);
+    EXPECT_EQ(audioDeviceName(named), std::nullopt);
     EXPECT_EQ(defaultOutputDevice(), std::nullopt);
     hw.defaults[kDefaultOut] = 0;
     EXPECT_EQ(defaultOutputDevice(), std::nullopt);
