@@ -71,7 +71,7 @@ TEST_F(ScreenSource, SetsUpTheStreamInOrderAndReportsEachStage) {
                                   "ok: starting display capture displays=2 windows=41 apps=17",
                                   "ok: screenFrames=0 audioBuffers=0 audioBytes=0 format=none",
                                   "ok: screenFrames=0 audioBuffers=0 audioBytes=0 format=none"}));
-    auto& hw = sim::SimPlatform::installFresh().audioHardware; // a virtual default output
+    auto& hw = platform.audioHardware; // a virtual default output, for a second source
     hw.defaults[kAudioHardwarePropertyDefaultOutputDevice] =
         hw.add({"BlackHole 2ch", "b", {2}, {2}, {}});
     hw.add({"Built-in Output", "o", {}, {2}, {{0, true}}});
@@ -215,20 +215,16 @@ TEST_F(InputSource, SelectsTheLoopbackDeviceAndPrimesThreeBuffersBeforeStarting)
         << "the UID byte for byte";
     EXPECT_EQ(platform.dispatch.timers()[0]->queue->label(), "tovanel.input-device.capture");
     EXPECT_EQ(platform.dispatch.timers()[0]->interval, std::chrono::seconds(1));
-    // A device whose UID cannot be read is still selected, but no queue is bound to it.
-    auto& fresh = sim::SimPlatform::installFresh();
-    fresh.audioHardware.add({"BlackHole 2ch", std::nullopt, {2}, {2}, {}});
-    fresh.audioHardware.add({"Built-in Output", "o", {}, {2}, {{0, true}}});
-    fresh.audioHardware.defaults[kAudioHardwarePropertyDefaultOutputDevice] = 100;
-    test::StatusLog lines;
-    auto second = std::make_shared<InputDeviceAudioCapture>(output, kShowFailure, lines.callback());
-    second->start();
-    fresh.dispatch.runMainLoop();
-    fresh.dispatch.fireTimers(); // its ticks are done before `lines` goes
-    EXPECT_EQ(lines.lines()[0], "ok: selected virtual system-audio input BlackHole 2ch, restored "
-                                "output Built-in Output");
-    EXPECT_EQ(fresh.audioHardware.defaults[kAudioHardwarePropertyDefaultInputDevice], 100u);
-    EXPECT_EQ(fresh.audioQueues.calls().at(1).call, sim::SimAudioQueues::Call::allocateBuffer);
+}
+
+TEST_F(InputSource, AnUnreadableUidStillSelectsTheDeviceButBindsNoQueue) {
+    hw.devices[blackHole].uid.reset();
+    hw.defaults[kAudioHardwarePropertyDefaultOutputDevice] = blackHole;
+    start();
+    EXPECT_EQ(log.lines()[0], "ok: selected virtual system-audio input BlackHole 2ch, restored "
+                              "output Built-in Output");
+    EXPECT_EQ(hw.defaults[kAudioHardwarePropertyDefaultInputDevice], blackHole);
+    EXPECT_EQ(queues.calls().at(1).call, sim::SimAudioQueues::Call::allocateBuffer);
 }
 
 TEST_F(InputSource, WithoutALoopbackDeviceOnlyExactlyOneLiftsTheRequirement) {

@@ -197,7 +197,7 @@ TEST_F(Devices, RestoringMovesBothDefaultsOnlyOffAVirtualOrVolumelessOutput) {
     // clang-format on
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        auto& fresh = sim::SimPlatform::installFresh().audioHardware;
+        auto& fresh = hw = sim::SimAudioHardware{};
         for (const Device& device : c.devices) {
             fresh.add(device);
         }
@@ -208,7 +208,7 @@ TEST_F(Devices, RestoringMovesBothDefaultsOnlyOffAVirtualOrVolumelessOutput) {
             c.restored ? Writes{{kDefaultOut, target}, {kSystemOut, target}} : Writes{};
         EXPECT_EQ(fresh.writes, expected);
     }
-    auto& none = sim::SimPlatform::installFresh().audioHardware;
+    auto& none = hw = sim::SimAudioHardware{};
     none.add(output("Speakers"));
     EXPECT_EQ(restorePhysicalOutputIfNeeded(), std::nullopt);
     EXPECT_EQ(none.callCount(Call::size, kAudioHardwarePropertyDevices), 0)
