@@ -1,6 +1,4 @@
-# The integration cases (cases.sh) and the two portable tools they use. Each case runs the built
-# program against a private PulseAudio server of its own, so they run in parallel; a failing case
-# keeps its captures as WAV files in <build>/Testing/pulse-tmp.
+# The integration cases (cases.sh, each with a server of its own) and the two tools they use.
 add_executable(tovanel_signal ${CMAKE_CURRENT_LIST_DIR}/../Support/tools/tovanel_signal.cpp)
 add_executable(tovanel-test-sender ${CMAKE_CURRENT_LIST_DIR}/../Support/test_sender/test_sender.cpp)
 target_link_libraries(tovanel_signal PRIVATE tovanel_warnings)
