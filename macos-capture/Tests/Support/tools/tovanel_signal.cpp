@@ -1,9 +1,7 @@
-// tovanel_signal: test signals and their checks for scripts on Linux and on a Mac, in plain C++.
-// Exit status: 0 done or passed, 1 a check failed or the reader went away, 2 a usage error.
+// tovanel_signal: test signals and checks, plain C++. Exits 0 done, 1 failed or cut off, 2 misused.
 #include <cmath>
 #include <cstdio>
 #include <map>
-#include <numbers>
 #include <stdexcept>
 #include <string>
 
@@ -42,17 +40,14 @@ double number(const Args& args, const std::string& name, const char* fallback = 
 
 bool putWavHeader(u64 frames) { // IEEE float, with the fact chunk such files carry
     const auto le = [](u64 v, int size) { return std::string((const char*)&v, size); };
-    const std::string header = "RIFF" + le(frames * 8 + 50, 4) + "WAVEfmt " + le(18, 4) + le(3, 2) +
+    const u64 n = frames <= (0xFFFFFFFFu - 50) / 8 ? frames : throw Error("too long for WAV");
+    const std::string header = "RIFF" + le(n * 8 + 50, 4) + "WAVEfmt " + le(18, 4) + le(3, 2) +
                                le(2, 2) + le(kRate, 4) + le(kRate * 8, 4) + le(8, 2) + le(32, 2) +
-                               le(0, 2) + "fact" + le(4, 4) + le(frames, 4) + "data" +
-                               le(frames * 8, 4);
-    return frames <= (0xFFFFFFFFu - 50) / 8
-               ? std::fwrite(header.data(), header.size(), 1, stdout) == 1
-               : throw Error("too long for a WAV file");
+                               le(0, 2) + "fact" + le(4, 4) + le(n, 4) + "data" + le(n * 8, 4);
+    return std::fwrite(header.data(), header.size(), 1, stdout) == 1;
 }
 
-template <typename Sample>
-int emit(u64 frames, bool wav, Sample sample) {
+int emit(u64 frames, bool wav, auto sample) { // frames of sample(frame, channel)
     bool written = !wav || putWavHeader(frames);
     for (u64 i = 0; i < frames && written; ++i) {
         const float frame[] = {sample(i, 0), sample(i, 1)};
@@ -61,8 +56,7 @@ int emit(u64 frames, bool wav, Sample sample) {
     return written ? 0 : 1;
 }
 
-template <typename Use>
-u64 forEachFrame(const std::string& path, Use use) { // "-": standard input
+u64 forEachFrame(const std::string& path, auto use) { // "-": standard input
     std::FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
     u64 frames = 0;
     for (float frame[2]; file != nullptr && std::fread(frame, sizeof frame, 1, file) == 1;) {
@@ -72,14 +66,13 @@ u64 forEachFrame(const std::string& path, Use use) { // "-": standard input
 }
 
 int tone(const Args& args) {
-    const double step = 2 * std::numbers::pi * number(args, "--frequency", "1000", 0) / kRate;
+    const double step = 2 * std::acos(-1.0) * number(args, "--frequency", "1000", 0) / kRate;
     const double amplitude = std::pow(10.0, number(args, "--level", "-12") / 20);
     return emit(std::llround(number(args, "0", "", 0) * kRate), args.contains("--wav"),
                 [&](u64 i, int) { return float(amplitude * std::sin(step * double(i))); });
 }
 
-// Frame i carries the low and the high 16 bits of i as codes c = (2c - 65535) / 2^17: exact in
-// binary32, never zero (silence is never a code) and within +-0.5 (never clamped).
+// Frame i holds its low and high 16 bits c as (2c - 65535) / 2^17: exact, never 0, within +-0.5.
 int numbered(const Args& args) {
     const auto start = u64(number(args, "--start", "0", 0, 0xFFFFFFFF, true));
     return emit(u64(number(args, "0", "", 0, 0x1p52, true)), false, [&](u64 i, int channel) {
@@ -92,12 +85,10 @@ long long decode(float sample) { // the code a sample carries (sample * 2^17 is 
     return c >= 0 && c <= 65535 && c == std::floor(c) ? (long long)c : -1;
 }
 
-// Silence may lead (a recording starts before the signal plays), then each frame carries the next
-// index bit for bit; the first fault is named.
+// Silence may lead (recording starts first), then each frame bears the next index; faults named.
 int checkNumbered(const Args& args) {
-    const auto minimum = u64(number(args, "--min-frames", "1", 0, 0x1p52, true));
-    u64 silence = 0, numbered = 0;
-    long long first = -1, expected = 0;
+    const auto minimum = (long long)number(args, "--min-frames", "1", 0, 0x1p52, true);
+    long long silence = 0, numbered = 0, first = -1, expected = 0;
     std::string fault;
     const u64 frames = forEachFrame(args.at("0"), [&](const float* s, u64 frame) {
         const bool silent = s[0] == 0 && s[1] == 0;
@@ -106,11 +97,10 @@ int checkNumbered(const Args& args) {
         if (!fault.empty() || (numbered == 0 && silent)) {
             silence += fault.empty();
         } else if (index < 0 || (numbered > 0 && index != expected)) {
-            const std::string found = silent      ? "silence"
-                                      : index < 0 ? "no index"
-                                                  : "index " + std::to_string(index);
-            fault = " at_frame=" + std::to_string(frame) + ": " + found + " where index " +
-                    std::to_string(expected) + " was due";
+            fault = " at_frame=" + std::to_string(frame) + ": " +
+                    (index >= 0 ? "index " + std::to_string(index)
+                                : std::string(silent ? "silence" : "no index")) +
+                    " where index " + std::to_string(expected) + " was due";
         } else {
             first = numbered++ == 0 ? index : first;
             expected = (index + 1) & 0xFFFFFFFF;
@@ -119,7 +109,7 @@ int checkNumbered(const Args& args) {
     if (fault.empty() && numbered < minimum) {
         fault = ": fewer than " + std::to_string(minimum) + " numbered frames";
     }
-    std::printf("numbered %s frames=%llu leading_silence=%llu numbered=%llu first_index=%lld%s\n",
+    std::printf("numbered %s frames=%llu leading_silence=%lld numbered=%lld first_index=%lld%s\n",
                 fault.empty() ? "pass" : "FAIL", frames, silence, numbered, first, fault.c_str());
     return fault.empty() ? 0 : 1;
 }
@@ -139,17 +129,16 @@ int stats(const Args& args) {
         }
         previous = l;
     });
-    const double rms = std::sqrt(squares / std::fmax(1.0, double(frames * 2 - nonfinite)));
-    const double hz = crossings > 1 ? double(crossings - 1) * kRate / (last - first) : 0;
-    std::printf("frames=%llu seconds=%.3f peak_dbfs=%.2f rms_dbfs=%.2f frequency_hz=%.2f "
-                "nonfinite=%llu beyond_bounds=%llu\n",
-                frames, double(frames) / kRate, 20 * std::log10(peak), 20 * std::log10(rms), hz,
-                nonfinite, beyond);
+    std::printf(
+        "frames=%llu seconds=%.3f peak_dbfs=%.2f rms_dbfs=%.2f frequency_hz=%.2f "
+        "nonfinite=%llu beyond_bounds=%llu\n",
+        frames, double(frames) / kRate, 20 * std::log10(peak),
+        20 * std::log10(std::sqrt(squares / std::fmax(1.0, double(frames * 2 - nonfinite)))),
+        crossings > 1 ? double(crossings - 1) * kRate / (last - first) : 0, nonfinite, beyond);
     return nonfinite == 0 && beyond == 0 ? 0 : 1;
 }
 
-// The header is written again once the frames are counted, so standard input may be wrapped too.
-int wav(const Args& args) {
+int wav(const Args& args) { // the header written again once the frames are counted
     bool written = std::freopen(args.at("1").c_str(), "wb", stdout) && putWavHeader(0);
     const u64 frames = forEachFrame(args.at("0"), [&](const float* s, u64) {
         written = written && std::fwrite(s, 8, 1, stdout) == 1;
