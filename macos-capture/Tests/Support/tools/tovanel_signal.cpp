@@ -1,231 +1,150 @@
-// tovanel_signal: the test signals and their checks, for scripts on Linux and on a Mac, in one
-// file with nothing beyond the C++ library. Signals are raw interleaved float32 little-endian
-// stereo at 48000 Hz unless said otherwise. Exit status: 0 done or passed, 1 a check failed (or
-// the reader went away), 2 a usage error or an unreadable file.
-#include <algorithm>
-#include <bit>
-#include <cerrno>
+// tovanel_signal: test signals and checks, plain C++. Exits 0 done, 1 failed or cut off, 2 misused.
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <map>
-#include <numbers>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 namespace {
 
-static_assert(std::endian::native == std::endian::little, "samples are written in host order");
 using u64 = unsigned long long;
+using Error = std::runtime_error;
+using Args = std::map<std::string, std::string>; // positional ones under "0", "1", then options
 constexpr int kRate = 48000;
-constexpr std::size_t kChunk = 4800; // frames per read or write
 
-struct UsageError : std::runtime_error {
-    using std::runtime_error::runtime_error;
-};
-
-// The arguments after the command: positional ones under "0", "1", ..., then options by name.
-using Arguments = std::map<std::string, std::string>;
-
-// `wanted` positional arguments, then options of `known`, each with a value except "--wav".
-Arguments parse(int argc, char** argv, std::size_t wanted, std::vector<std::string> known = {}) {
-    Arguments args;
-    std::size_t positional = 0;
+Args parse(int argc, char** argv, int wanted, const std::string& options = "") { // " --a --b "
+    Args args;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
-        if (std::count(known.begin(), known.end(), arg) > 0) {
+        if (i - 2 < wanted) {
+            args[std::to_string(i - 2)] = arg;
+        } else if (options.find(" " + arg + " ") != std::string::npos) {
             args[arg] = arg == "--wav" || i + 1 == argc ? "" : argv[++i];
-        } else if (positional < wanted && (arg == "-" || arg.rfind("--", 0) != 0)) {
-            args[std::to_string(positional++)] = arg;
         } else {
-            throw UsageError("unexpected argument: " + arg);
+            throw Error("unexpected argument: " + arg);
         }
     }
-    if (positional != wanted) {
-        throw UsageError("missing argument");
-    }
-    return args;
+    return argc - 2 >= wanted ? args : throw Error("missing argument");
 }
 
-// The number `name` holds (or `fallback`); with `limit`, a whole number from 0 to `limit`.
-double number(const Arguments& args, const std::string& name, const char* fallback = "",
-              double limit = HUGE_VAL) {
-    const std::string text = args.count(name) > 0 ? args.at(name) : fallback;
-    char* end = nullptr;
-    const double value = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0' || !std::isfinite(value) ||
-        (limit != HUGE_VAL && (value < 0 || value > limit || value != std::floor(value)))) {
-        throw UsageError("not a valid number: '" + text + "'");
-    }
-    return value;
+double number(const Args& args, const std::string& name, const char* fallback = "",
+              double low = -1e9, double high = 1e9, bool whole = false) {
+    const std::string text = args.contains(name) ? args.at(name) : fallback;
+    double v = NAN;
+    char more = 0;
+    const bool read = std::sscanf(text.c_str(), "%lf%c", &v, &more) == 1;
+    return read && v >= low && v <= high && (!whole || v == std::floor(v))
+               ? v
+               : throw Error("not a valid number: '" + text + "'");
 }
 
-std::FILE* openFile(const std::string& path, const char* mode = "rb") {
-    std::FILE* file = path == "-" && *mode == 'r' ? stdin : std::fopen(path.c_str(), mode);
-    if (file == nullptr) {
-        throw std::runtime_error("cannot open " + path + ": " + std::strerror(errno));
-    }
-    return file;
+bool putWavHeader(u64 frames) { // IEEE float, with the fact chunk such files carry
+    const auto le = [](u64 v, int size) { return std::string((const char*)&v, size); };
+    const u64 n = frames <= (0xFFFFFFFFu - 50) / 8 ? frames : throw Error("too long for WAV");
+    const std::string header = "RIFF" + le(n * 8 + 50, 4) + "WAVEfmt " + le(18, 4) + le(3, 2) +
+                               le(2, 2) + le(kRate, 4) + le(kRate * 8, 4) + le(8, 2) + le(32, 2) +
+                               le(0, 2) + "fact" + le(4, 4) + le(n, 4) + "data" + le(n * 8, 4);
+    return std::fwrite(header.data(), header.size(), 1, stdout) == 1;
 }
 
-// Hands `use` the whole frames of `file`, a chunk at a time (a partial last frame is left out).
-template <typename Use>
-void readFrames(std::FILE* file, Use use) {
-    std::vector<float> samples(kChunk * 2);
-    while (const std::size_t frames = std::fread(samples.data(), 8, kChunk, file)) {
-        use(samples.data(), frames);
-    }
-    if (std::ferror(file)) {
-        throw std::runtime_error(std::string("cannot read: ") + std::strerror(errno));
-    }
-}
-
-bool write(const void* data, std::size_t bytes, std::FILE* file = stdout) {
-    return std::fwrite(data, 1, bytes, file) == bytes;
-}
-
-// A WAVE_FORMAT_IEEE_FLOAT header, with the fact chunk such files carry.
-bool writeWavHeader(std::FILE* file, u64 frames) {
-    if (frames > (0xFFFFFFFFu - 50) / 8) {
-        throw std::runtime_error("too long for a WAV file");
-    }
-    std::string header;
-    const auto put = [&](const char* tag, std::uint32_t value, std::size_t size) {
-        header.append(tag).append(reinterpret_cast<const char*>(&value), size);
-    };
-    put("RIFF", static_cast<std::uint32_t>(frames * 8 + 50), 4);
-    put("WAVEfmt ", 18, 4);                                                 // format chunk size
-    put("", 3, 2), put("", 2, 2), put("", kRate, 4), put("", kRate * 8, 4); // float, stereo
-    put("", 8, 2), put("", 32, 2), put("", 0, 2); // bytes per frame, bits per sample
-    put("fact", 4, 4), put("", static_cast<std::uint32_t>(frames), 4);
-    put("data", static_cast<std::uint32_t>(frames * 8), 4);
-    return write(header.data(), header.size(), file);
-}
-
-int tone(const Arguments& args) {
-    const auto frames = std::llround(number(args, "0") * kRate);
-    const double step = 2 * std::numbers::pi * number(args, "--frequency", "1000") / kRate;
-    const double amplitude = std::pow(10.0, number(args, "--level", "-12") / 20);
-    if (frames < 0 || step <= 0) {
-        throw UsageError("a tone needs SECONDS >= 0 and HZ > 0");
-    }
-    bool written = args.count("--wav") == 0 || writeWavHeader(stdout, static_cast<u64>(frames));
-    for (long long i = 0; i < frames && written; ++i) {
-        const auto sample = static_cast<float>(amplitude * std::sin(step * static_cast<double>(i)));
-        const float frame[] = {sample, sample};
-        written = write(frame, sizeof frame);
+int emit(u64 frames, bool wav, auto sample) { // frames of sample(frame, channel)
+    bool written = !wav || putWavHeader(frames);
+    for (u64 i = 0; i < frames && written; ++i) {
+        const float frame[] = {sample(i, 0), sample(i, 1)};
+        written = std::fwrite(frame, sizeof frame, 1, stdout) == 1;
     }
     return written ? 0 : 1;
 }
 
-// The self-numbering signal: frame i carries the low 16 bits of i in its left sample and the high
-// 16 bits in its right one. Code c is the sample (2c - 65535) / 2^17: an odd multiple of 2^-17,
-// exact in binary32, never zero (silence is never a code) and within +-0.5 (never clamped).
-float code(std::uint32_t c) {
-    return static_cast<float>((2.0 * c - 65535.0) / 131072.0);
-}
-
-// The code a sample carries bit for bit, or -1 (sample * 2^17 is exact for every binary32).
-std::int64_t decode(float sample) {
-    const double c = (static_cast<double>(sample) * 131072.0 + 65535.0) / 2;
-    return c >= 0 && c <= 65535 && c == std::floor(c) ? static_cast<std::int64_t>(c) : -1;
-}
-
-int numbered(const Arguments& args) {
-    const auto frames = static_cast<u64>(number(args, "0", "", 0x1p52));
-    auto index = static_cast<std::uint32_t>(number(args, "--start", "0", 0xFFFFFFFF));
-    std::vector<float> samples;
-    for (u64 done = 0; done < frames; done += samples.size() / 2) {
-        samples.clear();
-        for (u64 i = 0; i < kChunk && done + i < frames; ++i, ++index) {
-            samples.insert(samples.end(), {code(index & 0xFFFF), code(index >> 16)});
-        }
-        if (!write(samples.data(), samples.size() * 4)) {
-            return 1;
-        }
+u64 forEachFrame(const std::string& path, auto use) { // "-": standard input
+    std::FILE* file = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    u64 frames = 0;
+    for (float frame[2]; file != nullptr && std::fread(frame, sizeof frame, 1, file) == 1;) {
+        use(frame, frames++);
     }
-    return 0;
+    return file != nullptr && !std::ferror(file) ? frames : throw Error("cannot read " + path);
 }
 
-// Silence may come before the signal (a recording that starts before it plays); from its first
-// frame on, every frame must carry the next index, bit for bit. The first fault is named.
-int checkNumbered(const Arguments& args) {
-    const auto minimum = static_cast<u64>(number(args, "--min-frames", "1", 0x1p52));
-    u64 frames = 0, silence = 0, numbered = 0;
-    std::int64_t first = -1, expected = 0;
+int tone(const Args& args) {
+    const double step = 2 * std::acos(-1.0) * number(args, "--frequency", "1000", 0) / kRate;
+    const double amplitude = std::pow(10.0, number(args, "--level", "-12") / 20);
+    return emit(std::llround(number(args, "0", "", 0) * kRate), args.contains("--wav"),
+                [&](u64 i, int) { return float(amplitude * std::sin(step * double(i))); });
+}
+
+// Frame i holds its low and high 16 bits c as (2c - 65535) / 2^17: exact, never 0, within +-0.5.
+int numbered(const Args& args) {
+    const auto start = u64(number(args, "--start", "0", 0, 0xFFFFFFFF, true));
+    return emit(u64(number(args, "0", "", 0, 0x1p52, true)), false, [&](u64 i, int channel) {
+        return float((2.0 * double((start + i) >> (16 * channel) & 0xFFFF) - 65535.0) / 131072.0);
+    });
+}
+
+long long decode(float sample) { // the code a sample carries (sample * 2^17 is exact), or -1
+    const double c = (double(sample) * 131072.0 + 65535.0) / 2;
+    return c >= 0 && c <= 65535 && c == std::floor(c) ? (long long)c : -1;
+}
+
+// Silence may lead (recording starts first), then each frame bears the next index; faults named.
+int checkNumbered(const Args& args) {
+    const auto minimum = (long long)number(args, "--min-frames", "1", 0, 0x1p52, true);
+    long long silence = 0, numbered = 0, first = -1, expected = 0;
     std::string fault;
-    readFrames(openFile(args.at("0")), [&](const float* s, std::size_t n) {
-        for (std::size_t i = 0; i < n && fault.empty(); ++i) {
-            const bool silent = s[2 * i] == 0 && s[2 * i + 1] == 0;
-            const std::int64_t low = decode(s[2 * i]), high = decode(s[2 * i + 1]);
-            const std::int64_t index = low < 0 || high < 0 ? -1 : high << 16 | low;
-            if (numbered == 0 && silent) {
-                ++silence;
-            } else if (index < 0 || (numbered > 0 && index != expected)) {
-                const std::string found = silent      ? "silence"
-                                          : index < 0 ? "no index"
-                                                      : "index " + std::to_string(index);
-                fault = " at_frame=" + std::to_string(frames + i) + ": " + found + " where index " +
-                        std::to_string(expected) + " was due";
-            } else {
-                first = numbered++ == 0 ? index : first;
-                expected = (index + 1) & 0xFFFFFFFF;
-            }
+    const u64 frames = forEachFrame(args.at("0"), [&](const float* s, u64 frame) {
+        const bool silent = s[0] == 0 && s[1] == 0;
+        const long long low = decode(s[0]), high = decode(s[1]);
+        const long long index = low < 0 || high < 0 ? -1 : high << 16 | low;
+        if (!fault.empty() || (numbered == 0 && silent)) {
+            silence += fault.empty();
+        } else if (index < 0 || (numbered > 0 && index != expected)) {
+            fault = " at_frame=" + std::to_string(frame) + ": " +
+                    (index >= 0 ? "index " + std::to_string(index)
+                                : std::string(silent ? "silence" : "no index")) +
+                    " where index " + std::to_string(expected) + " was due";
+        } else {
+            first = numbered++ == 0 ? index : first;
+            expected = (index + 1) & 0xFFFFFFFF;
         }
-        frames += n;
     });
     if (fault.empty() && numbered < minimum) {
         fault = ": fewer than " + std::to_string(minimum) + " numbered frames";
     }
-    std::printf("numbered %s frames=%llu leading_silence=%llu numbered=%llu first_index=%lld%s\n",
-                fault.empty() ? "pass" : "FAIL", frames, silence, numbered,
-                static_cast<long long>(first), fault.c_str());
+    std::printf("numbered %s frames=%llu leading_silence=%lld numbered=%lld first_index=%lld%s\n",
+                fault.empty() ? "pass" : "FAIL", frames, silence, numbered, first, fault.c_str());
     return fault.empty() ? 0 : 1;
 }
 
-int stats(const Arguments& args) {
-    u64 frames = 0, nonfinite = 0, beyond = 0, crossings = 0;
-    double peak = 0, squares = 0, firstCrossing = 0, lastCrossing = 0, previous = 0;
-    readFrames(openFile(args.at("0")), [&](const float* s, std::size_t n) {
-        for (std::size_t i = 0; i < n * 2; ++i) {
-            const double x = std::isfinite(s[i]) ? s[i] : 0;
-            nonfinite += std::isfinite(s[i]) ? 0 : 1;
-            beyond += x < -0.95f || x > 0.95f ? 1 : 0;
-            peak = std::max(peak, std::fabs(x));
-            squares += x * x;
-            if (i % 2 == 0 && previous < 0 && x >= 0) { // the left channel rises through zero
-                lastCrossing = static_cast<double>(frames + i / 2) - previous / (x - previous);
-                firstCrossing = crossings++ == 0 ? lastCrossing : firstCrossing;
-            }
-            previous = i % 2 == 0 ? x : previous;
+int stats(const Args& args) {
+    u64 nonfinite = 0, beyond = 0, crossings = 0;
+    double peak = 0, squares = 0, first = 0, last = 0, previous = 0;
+    const u64 frames = forEachFrame(args.at("0"), [&](const float* s, u64 frame) {
+        const double l = std::isfinite(s[0]) ? s[0] : 0, r = std::isfinite(s[1]) ? s[1] : 0;
+        nonfinite += !std::isfinite(s[0]) + !std::isfinite(s[1]);
+        beyond += (l < -0.95f || l > 0.95f) + (r < -0.95f || r > 0.95f);
+        peak = std::fmax(peak, std::fmax(std::fabs(l), std::fabs(r)));
+        squares = squares + l * l + r * r;
+        if (previous < 0 && l >= 0) { // the left channel rises through zero
+            last = double(frame) - previous / (l - previous);
+            first = crossings++ == 0 ? last : first;
         }
-        frames += n;
+        previous = l;
     });
-    const double rms = std::sqrt(squares / std::max(1.0, double(frames * 2 - nonfinite)));
-    const double hz =
-        crossings > 1 ? double(crossings - 1) * kRate / (lastCrossing - firstCrossing) : 0;
-    std::printf("frames=%llu seconds=%.3f peak_dbfs=%.2f rms_dbfs=%.2f frequency_hz=%.2f "
-                "nonfinite=%llu beyond_bounds=%llu\n",
-                frames, double(frames) / kRate, 20 * std::log10(peak), 20 * std::log10(rms), hz,
-                nonfinite, beyond);
+    std::printf(
+        "frames=%llu seconds=%.3f peak_dbfs=%.2f rms_dbfs=%.2f frequency_hz=%.2f "
+        "nonfinite=%llu beyond_bounds=%llu\n",
+        frames, double(frames) / kRate, 20 * std::log10(peak),
+        20 * std::log10(std::sqrt(squares / std::fmax(1.0, double(frames * 2 - nonfinite)))),
+        crossings > 1 ? double(crossings - 1) * kRate / (last - first) : 0, nonfinite, beyond);
     return nonfinite == 0 && beyond == 0 ? 0 : 1;
 }
 
-int wav(const Arguments& args) {
-    std::FILE* in = openFile(args.at("0"));
-    std::FILE* out = openFile(args.at("1"), "wb");
-    const long size = std::fseek(in, 0, SEEK_END) == 0 ? std::ftell(in) : -1;
-    std::rewind(in);
-    bool written = size >= 0 && writeWavHeader(out, static_cast<u64>(size) / 8);
-    readFrames(in,
-               [&](const float* s, std::size_t n) { written = written && write(s, n * 8, out); });
-    if (std::fclose(out) != 0 || !written) {
-        throw std::runtime_error("cannot write " + args.at("1"));
-    }
-    return 0;
+int wav(const Args& args) { // the header written again once the frames are counted
+    bool written = std::freopen(args.at("1").c_str(), "wb", stdout) && putWavHeader(0);
+    const u64 frames = forEachFrame(args.at("0"), [&](const float* s, u64) {
+        written = written && std::fwrite(s, 8, 1, stdout) == 1;
+    });
+    written = written && std::fseek(stdout, 0, SEEK_SET) == 0 && putWavHeader(frames);
+    return written && std::fflush(stdout) == 0 ? 0 : throw Error("cannot write " + args.at("1"));
 }
 
 } // namespace
@@ -233,22 +152,12 @@ int wav(const Arguments& args) {
 int main(int argc, char** argv) {
     const std::string command = argc > 1 ? argv[1] : "";
     try {
-        if (command == "tone") {
-            return tone(parse(argc, argv, 1, {"--frequency", "--level", "--wav"}));
-        } else if (command == "numbered") {
-            return numbered(parse(argc, argv, 1, {"--start"}));
-        } else if (command == "check-numbered") {
-            return checkNumbered(parse(argc, argv, 1, {"--min-frames"}));
-        } else if (command == "stats" || command == "wav") {
-            return command == "wav" ? wav(parse(argc, argv, 2)) : stats(parse(argc, argv, 1));
-        }
-        throw UsageError("unknown command '" + command + "'");
-    } catch (const UsageError& error) {
-        std::fprintf(stderr,
-                     "tovanel_signal: %s\nusage: tovanel_signal tone SECONDS [--frequency "
-                     "HZ] [--level DBFS] [--wav] | numbered FRAMES [--start N] | check-numbered "
-                     "FILE|- [--min-frames N] | stats FILE | wav IN OUT\n",
-                     error.what());
+        return command == "tone"       ? tone(parse(argc, argv, 1, " --frequency --level --wav "))
+               : command == "numbered" ? numbered(parse(argc, argv, 1, " --start "))
+               : command == "check-numbered" ? checkNumbered(parse(argc, argv, 1, " --min-frames "))
+               : command == "stats"          ? stats(parse(argc, argv, 1))
+               : command == "wav"            ? wav(parse(argc, argv, 2))
+                                             : throw Error("unknown command '" + command + "'");
     } catch (const std::exception& error) {
         std::fprintf(stderr, "tovanel_signal: %s\n", error.what());
     }
