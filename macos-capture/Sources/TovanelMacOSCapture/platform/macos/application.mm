@@ -1,10 +1,22 @@
 // Accessory activation: no Dock icon, no menu bar, brought forward over the active application.
 // The application's event loop is never run; the main run loop of Dispatch drives the process.
+// The process-long activity keeps App Nap from coalescing its timers and lowering its queues.
 #include "platform/macos/application.h"
 
 #import <AppKit/AppKit.h>
 
 namespace tovanel::platform::macos {
+
+namespace {
+
+// User-initiated work with the timer and I/O precision of recording. Idle system sleep stays
+// allowed, and so does sudden termination: the user-initiated set would otherwise forbid it for
+// the process's whole life and bring back the unanswered quit request at logout.
+constexpr NSActivityOptions kCaptureActivityOptions =
+    (NSActivityUserInitiatedAllowingIdleSystemSleep & ~NSActivitySuddenTerminationDisabled) |
+    NSActivityLatencyCritical;
+
+} // namespace
 
 void MacApplication::activateAsAccessory() {
     @autoreleasepool {
@@ -12,6 +24,16 @@ void MacApplication::activateAsAccessory() {
         NSApplication* application = [NSApplication sharedApplication];
         (void)[application setActivationPolicy:NSApplicationActivationPolicyAccessory];
         [application activateIgnoringOtherApps:YES];
+    }
+}
+
+void MacApplication::beginLatencyCriticalActivity() {
+    @autoreleasepool {
+        if (activity_ != nil) {
+            return;
+        }
+        activity_ = [NSProcessInfo.processInfo beginActivityWithOptions:kCaptureActivityOptions
+                                                                 reason:@"Real-time audio capture"];
     }
 }
 
