@@ -16,6 +16,13 @@ constexpr NSActivityOptions kCaptureActivityOptions =
     (NSActivityUserInitiatedAllowingIdleSystemSleep & ~NSActivitySuddenTerminationDisabled) |
     NSActivityLatencyCritical;
 
+// Whether the main bundle's Info.plist says NSSupportsSuddenTermination = true, in which case
+// AppKit enables sudden termination itself.
+bool bundleDeclaresSuddenTermination() {
+    id declared = [NSBundle.mainBundle objectForInfoDictionaryKey:@"NSSupportsSuddenTermination"];
+    return [declared isKindOfClass:[NSNumber class]] && [declared boolValue];
+}
+
 } // namespace
 
 void MacApplication::activateAsAccessory() {
@@ -24,6 +31,12 @@ void MacApplication::activateAsAccessory() {
         NSApplication* application = [NSApplication sharedApplication];
         (void)[application setActivationPolicy:NSApplicationActivationPolicyAccessory];
         [application activateIgnoringOtherApps:YES];
+        // The event loop never runs, so a quit request at logout or shutdown is never answered:
+        // let the system end the process without asking. Only where the bundle has not already
+        // asked for it, since each call lowers a counter that AppKit's own call also lowers.
+        if (!bundleDeclaresSuddenTermination()) {
+            [NSProcessInfo.processInfo enableSuddenTermination];
+        }
     }
 }
 
