@@ -167,7 +167,9 @@ class MacAudioConverter final : public AudioConverter {
               *keep = std::move(buffer);
               return static_cast<MacPCMBuffer&>(**keep).buffer();
             }];
-        if (status == AVAudioConverterOutputStatus_Error) {
+        // An error the converter reports is the result, whatever the status says; a failed
+        // status with no error to go by is still a failure.
+        if (failure != nil || status == AVAudioConverterOutputStatus_Error) {
             error = platformError("AVAudioConverter convertToBuffer:error:withInputFromBlock:",
                                   failure);
         }
