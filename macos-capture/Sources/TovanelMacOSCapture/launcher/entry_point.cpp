@@ -34,7 +34,11 @@ int runAppMode(const std::vector<std::string>& arguments) {
 } // namespace
 
 int runEntryPoint(const std::vector<std::string>& arguments) {
-    switch (selectLaunchMode(arguments)) {
+    const LaunchMode mode = selectLaunchMode(arguments);
+    // A capture helper must keep its cadence in both modes, bundled or not: no napping, no
+    // coalesced status timer, no lowered queue priority, for as long as the process lives.
+    platform::current().application.beginLatencyCriticalActivity();
+    switch (mode) {
     case LaunchMode::capture:
         return runCaptureMode();
     case LaunchMode::app:

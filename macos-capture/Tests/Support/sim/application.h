@@ -1,4 +1,4 @@
-// A simulated application object that counts accessory activations.
+// A simulated application object that counts accessory activations and activity claims.
 #pragma once
 
 #include "platform/application.h"
@@ -10,7 +10,9 @@ namespace tovanel::sim {
 class SimApplication : public platform::Application {
   public:
     void activateAsAccessory() override { ++activations; }
+    void beginLatencyCriticalActivity() override { ++latencyCriticalActivities; }
     std::atomic<int> activations{0};
+    std::atomic<int> latencyCriticalActivities{0};
 };
 
 } // namespace tovanel::sim

@@ -71,9 +71,8 @@ OSStatus MacAudioHardware::getStringPropertyData(AudioObjectID object,
     if (status != noErr) {
         return status;
     }
-    if (!owned) {
-        return ::kAudioHardwareUnspecifiedError; // success without a string to show for it
-    }
+    // Success with no string is a property that holds nothing: an empty string (utf8String
+    // gives one for null), not a failed read.
     outValue = utf8String(owned.get());
     return noErr;
 }

@@ -19,7 +19,8 @@ namespace tovanel::platform::macos {
 std::string utf8String(CFStringRef string);
 std::string utf8String(NSString* string);
 
-// A new string from UTF-8 bytes, or null when they are not valid UTF-8.
+// A new string from UTF-8 bytes, or null when they are not valid UTF-8. Every character is
+// kept, a leading U+FEFF included.
 CFStringRef createCFString(std::string_view utf8); // +1, the caller releases
 
 // `error` as a value: the call that reported it, its code and its localizedDescription. With

@@ -145,8 +145,13 @@ class MacAudioConverter final : public AudioConverter {
 
     ConverterOutputStatus convertToBuffer(PCMBuffer& output, std::optional<PlatformError>& error,
                                           const ConverterInputBlock& input) override {
-        // The input block runs inside this call, on this thread, so it may refer to `input`.
+        // The input block runs inside this call, on this thread, so it may refer to locals.
         const ConverterInputBlock* pull = &input;
+        // The converter may read a supplied buffer until the block supplies another or the
+        // conversion returns, and the block may hand over its only reference: the latest buffer
+        // supplied is held here until then (an answer without one does not drop it).
+        std::shared_ptr<PCMBuffer> supplied;
+        std::shared_ptr<PCMBuffer>* const keep = &supplied;
         NSError* failure = nil;
         const AVAudioConverterOutputStatus status = [converter_
                convertToBuffer:static_cast<MacPCMBuffer&>(output).buffer()
@@ -154,11 +159,17 @@ class MacAudioConverter final : public AudioConverter {
             withInputFromBlock:^AVAudioBuffer* _Nullable(AVAudioPacketCount packetCount,
                                                          AVAudioConverterInputStatus* outStatus) {
               ConverterInputStatus inputStatus = ConverterInputStatus::noDataNow;
-              const std::shared_ptr<PCMBuffer> buffer = (*pull)(packetCount, inputStatus);
+              std::shared_ptr<PCMBuffer> buffer = (*pull)(packetCount, inputStatus);
               *outStatus = static_cast<AVAudioConverterInputStatus>(inputStatus);
-              return buffer ? static_cast<MacPCMBuffer&>(*buffer).buffer() : nil;
+              if (!buffer) {
+                  return nil;
+              }
+              *keep = std::move(buffer);
+              return static_cast<MacPCMBuffer&>(**keep).buffer();
             }];
-        if (status == AVAudioConverterOutputStatus_Error) {
+        // An error the converter reports is the result, whatever the status says; a failed
+        // status with no error to go by is still a failure.
+        if (failure != nil || status == AVAudioConverterOutputStatus_Error) {
             error = platformError("AVAudioConverter convertToBuffer:error:withInputFromBlock:",
                                   failure);
         }

@@ -1,4 +1,4 @@
-// Application off Apple: there is no accessory notion, so activation does nothing.
+// Application off Apple: there is no accessory notion and no napping, so both calls do nothing.
 #pragma once
 
 #include "platform/application.h"
@@ -8,6 +8,7 @@ namespace tovanel::platform::portable {
 class PortableApplication : public Application {
   public:
     void activateAsAccessory() override {}
+    void beginLatencyCriticalActivity() override {}
 };
 
 } // namespace tovanel::platform::portable
