@@ -136,8 +136,10 @@ TEST_F(Supervisor, TheSenderIsLookedForBesideTheRealExecutableAndModesStartTheir
     EXPECT_EQ(runEntryPoint({"tovanel-macos-capture"}), 0);
     EXPECT_EQ(platform.screenCapture.events, Args{"content(0,0)"});
     EXPECT_EQ(platform.application.activations + platform.processes.launches().size(), 0u);
+    EXPECT_EQ(platform.application.latencyCriticalActivities, 1) << "in capture mode too";
     EXPECT_EQ(runEntryPoint({program}), 0);
     EXPECT_EQ(platform.application.activations + platform.processes.launches().size(), 3u);
+    EXPECT_EQ(platform.application.latencyCriticalActivities, 2);
 }
 
 } // namespace
