@@ -294,15 +294,14 @@ TEST(Converter, RefusesWhatItCannotDoAndReportsEachBrokenContract) {
     const auto int16At = [&](double rate) {
         return media.makeFormat(CommonFormat::int16, rate, 2, true);
     };
-    for (const double rate : {0.0, 999.0, 1536001.0}) {
-        EXPECT_EQ(media.makeConverter(int16At(rate), target), nullptr) << rate;
-        EXPECT_EQ(
-            media.makeConverter(target, media.makeFormat(CommonFormat::float32, rate, 2, true)),
-            nullptr)
+    for (const auto& [rate, works] : std::vector<std::pair<double, bool>>{
+             {0, false}, {999, false}, {1000, true}, {1536000, true}, {1536001, false}}) {
+        EXPECT_EQ(media.makeConverter(int16At(rate), target) != nullptr, works) << rate;
+        EXPECT_EQ(media.makeConverter(
+                      target, media.makeFormat(CommonFormat::float32, rate, 2, false)) != nullptr,
+                  works)
             << rate;
     }
-    EXPECT_NE(media.makeConverter(int16At(1000), target), nullptr);
-    EXPECT_NE(media.makeConverter(int16At(1536000), target), nullptr);
     EXPECT_EQ(media.makeConverter(target, int16At(48000)), nullptr) << "float output only";
     const auto converter = media.makeConverter(int16At(44100), target);
     auto other = media.makePCMBuffer(int16At(48000), 8);

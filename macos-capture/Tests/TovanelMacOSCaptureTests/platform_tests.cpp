@@ -87,7 +87,7 @@ TEST(OutputHandle, EndsTheProcessSilentlyWhenTheReaderIsGoneAndWithAReasonOtherw
                 ExitedWithCode(1), "^PCM output write failed: No space left on device\n$");
 }
 
-TEST(Files, ReplaceAtomicallyWithExactBytesNeverFollowingOrLeavingAnything) {
+TEST(Files, ReplaceAtomicallyNeverFollowingOrLeavingAnythingAndPathsResolve) {
     test::TempDir dir;
     posix::PosixFiles files;
     const std::string target = dir / "status.txt";
@@ -113,16 +113,11 @@ TEST(Files, ReplaceAtomicallyWithExactBytesNeverFollowingOrLeavingAnything) {
                   ->code,
               EEXIST);
     EXPECT_EQ(test::readFile(dir / ".planted.taken.tmp"), "planted");
-}
-
-TEST(Files, TemporaryAndResolvedPaths) {
-    posix::PosixFiles files;
     for (const auto& [value, expected] : std::vector<std::pair<std::string, std::string>>{
              {"", "/tmp"}, {"/var/x//", "/var/x"}, {"/", "/"}}) {
         test::ScopedEnv env("TMPDIR", value);
         EXPECT_EQ(files.temporaryDirectory(), expected);
     }
-    test::TempDir dir;
     const auto real = std::filesystem::canonical(dir.path);
     std::filesystem::create_directory(real / "a");
     std::filesystem::create_symlink(real / "a", real / "link");
