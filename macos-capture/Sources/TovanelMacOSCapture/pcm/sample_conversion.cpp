@@ -2,6 +2,7 @@
 #include "pcm/sample_conversion.h"
 
 #include "platform/platform.h"
+#include "platform/vector_clones.h"
 
 #include <algorithm>
 #include <cmath>
@@ -50,16 +51,25 @@ bool listHoldsFrames(AudioBufferList& list, std::size_t usableRecords, const Aud
 }
 
 // Frame i of `out` takes sample i × stride of `left`, then of `right`, moved as 32-bit words
-// (bytes, not float values). A stride fixed at compile time lets the loop vectorise.
-template <std::size_t kStride>
-void interleaveWords(const float* left, const float* right, std::size_t stride, std::size_t frames,
-                     std::uint8_t* out) {
-    const std::size_t step = kStride != 0 ? kStride : stride;
+// (bytes, not float values, so no NaN payload can change).
+void interleaveStrided(const float* left, const float* right, std::size_t stride,
+                       std::size_t frames, std::uint8_t* out) {
+    for (std::size_t i = 0; i < frames; ++i) {
+        std::memcpy(out + 8 * i, left + i * stride, 4);
+        std::memcpy(out + 8 * i + 4, right + i * stride, 4);
+    }
+}
+
+// The same for two planar channels, the usual case: a fixed stride lets the vectoriser turn the
+// loop into a few shuffles per vector.
+TOVANEL_VECTOR_CLONES void interleavePlanar(const float* left, const float* right,
+                                            std::size_t frames, std::uint8_t* out) {
+#pragma GCC unroll 2 // two rounds of shuffles per loop: its own count and jump weigh less
     for (std::size_t i = 0; i < frames; ++i) {
         std::uint32_t leftWord;
         std::uint32_t rightWord;
-        std::memcpy(&leftWord, left + i * step, 4);
-        std::memcpy(&rightWord, right + i * step, 4);
+        std::memcpy(&leftWord, left + i, 4);
+        std::memcpy(&rightWord, right + i, 4);
         std::memcpy(out + 8 * i, &leftWord, 4);
         std::memcpy(out + 8 * i + 4, &rightWord, 4);
     }
@@ -201,9 +211,9 @@ ByteBlock interleavedStereo(PCMBuffer& buffer) {
     const float* right = channels[std::min<std::uint32_t>(1, channelCount - 1)];
     ByteBlock block = ByteBlock::forOverwrite(static_cast<std::size_t>(frames) * 8);
     if (buffer.stride() == 1) {
-        interleaveWords<1>(left, right, 1, frames, block.data()); // planar: the usual case
+        interleavePlanar(left, right, frames, block.data());
     } else {
-        interleaveWords<0>(left, right, buffer.stride(), frames, block.data());
+        interleaveStrided(left, right, buffer.stride(), frames, block.data());
     }
     return block;
 }
