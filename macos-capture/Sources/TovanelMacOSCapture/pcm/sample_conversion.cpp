@@ -103,7 +103,7 @@ std::variant<ByteBlock, ConversionError> convertToTargetPCM(const SampleBuffer& 
         return CaptureError(Case::unsupportedTargetFormat);
     }
     if (sourceFormat->isEqual(*targetFormat)) {
-        return interleavedStereo(*input);
+        return interleavedStereo(*input, std::move(state.spareBlock));
     }
 
     const bool reuse = state.converter && state.sourceFormatDescription &&
@@ -125,7 +125,7 @@ std::variant<ByteBlock, ConversionError> convertToTargetPCM(const SampleBuffer& 
     if (error) {
         return std::move(*error);
     }
-    return interleavedStereo(*output);
+    return interleavedStereo(*output, std::move(state.spareBlock));
 }
 
 std::variant<std::shared_ptr<PCMBuffer>, ConversionError>
@@ -200,7 +200,7 @@ ConverterInputBlock oneShotInput(std::shared_ptr<PCMBuffer>& input) {
     };
 }
 
-ByteBlock interleavedStereo(PCMBuffer& buffer) {
+ByteBlock interleavedStereo(PCMBuffer& buffer, ByteBlock&& spare) {
     float* const* channels = buffer.floatChannelData();
     const std::uint32_t frames = buffer.frameLength();
     const std::uint32_t channelCount = buffer.format()->channelCount();
@@ -209,7 +209,8 @@ ByteBlock interleavedStereo(PCMBuffer& buffer) {
     }
     const float* left = channels[0];
     const float* right = channels[std::min<std::uint32_t>(1, channelCount - 1)];
-    ByteBlock block = ByteBlock::forOverwrite(static_cast<std::size_t>(frames) * 8);
+    ByteBlock block =
+        ByteBlock::forOverwrite(static_cast<std::size_t>(frames) * 8, std::move(spare));
     if (buffer.stride() == 1) {
         interleavePlanar(left, right, frames, block.data());
     } else {
