@@ -1,0 +1,147 @@
+// PCM buffers handed out again.
+#include "platform/portable/pcm_buffer_pool.h"
+
+#include <bit>
+#include <cstddef>
+#include <mutex>
+#include <new>
+#include <utility>
+#include <vector>
+
+namespace tovanel::platform::portable {
+
+namespace {
+
+// How many buffers and how large a buffer the pool keeps: enough for a stream's source and
+// output buffers and those of a converter being replaced; larger buffers are one-offs.
+constexpr std::size_t kKeptBuffers = 8;
+constexpr std::size_t kLargestKeptBytes = std::size_t{1} << 20;
+
+// A buffer with the memory for the control block of the shared pointer it is handed out under
+// (its counts, its deleter and its allocator: a few dozen bytes). The buffer comes back to the
+// pool when that control block is done with its memory, so the two never outlive each other.
+struct Entry {
+    std::unique_ptr<PortablePCMBuffer> buffer;
+    alignas(std::max_align_t) std::byte controlBlock[64];
+};
+
+} // namespace
+
+struct PCMBufferPool::State {
+    std::mutex mutex;
+    std::vector<std::unique_ptr<Entry>> entries; // let go of, ready to take up
+
+    State() { entries.reserve(kKeptBuffers); }
+
+    // Keeps an entry whose buffer its last owner let go of, unless the pool is full or the buffer
+    // is a large one.
+    void keep(std::unique_ptr<Entry> entry) {
+        std::lock_guard lock(mutex);
+        if (entries.size() < kKeptBuffers && entry->buffer->memoryBytes() <= kLargestKeptBytes) {
+            entries.push_back(std::move(entry));
+        }
+    } // an entry not kept is freed here, after the lock is released
+
+    // The kept entry with the least room that fits, or null.
+    std::unique_ptr<Entry> takeFitting(const PortableAudioFormat& format,
+                                       std::uint32_t frameCapacity) {
+        std::lock_guard lock(mutex);
+        std::unique_ptr<Entry>* best = nullptr;
+        for (auto& entry : entries) {
+            if (entry->buffer->fits(format, frameCapacity) &&
+                (best == nullptr || entry->buffer->roomFrames() < (*best)->buffer->roomFrames())) {
+                best = &entry;
+            }
+        }
+        if (best == nullptr) {
+            return nullptr;
+        }
+        auto taken = std::move(*best);
+        *best = std::move(entries.back());
+        entries.pop_back();
+        return taken;
+    }
+};
+
+namespace {
+
+// The buffer is not destroyed when its last owner lets go: it goes back to the pool with its
+// entry once the control block has let go of the entry's memory (ControlBlockAllocator).
+struct LeaveToPool {
+    void operator()(PortablePCMBuffer*) const {}
+};
+
+// The shared pointer's allocator: the control block lives in the entry's memory, and giving
+// that memory back returns the entry to the pool. It holds the pool's state, so the state
+// outlives every buffer handed out.
+template <class T>
+struct ControlBlockAllocator {
+    using value_type = T;
+
+    ControlBlockAllocator(std::shared_ptr<PCMBufferPool::State> state, Entry* entry)
+        : state(std::move(state)), entry(entry) {}
+    template <class U>
+    ControlBlockAllocator(const ControlBlockAllocator<U>& other)
+        : state(other.state), entry(other.entry) {}
+
+    T* allocate(std::size_t count) {
+        static_assert(sizeof(T) <= sizeof(Entry::controlBlock) &&
+                      alignof(T) <= alignof(std::max_align_t));
+        if (count != 1) {
+            return std::allocator<T>().allocate(count);
+        }
+        return reinterpret_cast<T*>(entry->controlBlock);
+    }
+    void deallocate(T* memory, std::size_t count) {
+        if (count != 1) {
+            std::allocator<T>().deallocate(memory, count);
+            return;
+        }
+        state->keep(std::unique_ptr<Entry>(entry));
+    }
+
+    template <class U>
+    bool operator==(const ControlBlockAllocator<U>& other) const {
+        return entry == other.entry;
+    }
+
+    std::shared_ptr<PCMBufferPool::State> state;
+    Entry* entry;
+};
+
+} // namespace
+
+PCMBufferPool::PCMBufferPool() : state_(std::make_shared<State>()) {}
+
+std::shared_ptr<PortablePCMBuffer>
+PCMBufferPool::make(const std::shared_ptr<PortableAudioFormat>& format,
+                    std::uint32_t frameCapacity) {
+    if (!format) {
+        return nullptr;
+    }
+    auto entry = state_->takeFitting(*format, frameCapacity);
+    if (entry) {
+        entry->buffer->takeUp(format, frameCapacity);
+    } else {
+        // Room for the next power of two of frames: a stream's buffers vary a little in length
+        // (a record stream's chunks do), and one buffer then serves them all.
+        const std::uint32_t room =
+            frameCapacity <= (1u << 31) ? std::bit_ceil(frameCapacity) : frameCapacity;
+        auto buffer = PortablePCMBuffer::make(format, frameCapacity, room);
+        if (!buffer) {
+            return nullptr;
+        }
+        try {
+            entry = std::make_unique<Entry>();
+        } catch (const std::bad_alloc&) {
+            return nullptr;
+        }
+        entry->buffer = std::move(buffer);
+    }
+    // Nothing here allocates: the control block goes into the entry's own memory.
+    PortablePCMBuffer* buffer = entry->buffer.get();
+    return std::shared_ptr<PortablePCMBuffer>(
+        buffer, LeaveToPool{}, ControlBlockAllocator<PortablePCMBuffer>(state_, entry.release()));
+}
+
+} // namespace tovanel::platform::portable
