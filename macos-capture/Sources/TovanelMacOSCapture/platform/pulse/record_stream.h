@@ -50,7 +50,7 @@ class RecordStream {
   private:
     static void onState(pa_stream* stream, void* self);
     static void onRead(pa_stream* stream, std::size_t bytes, void* self);
-    void readAvailable();
+    void read(std::size_t bytes);
     void reportFailure(PlatformError error);
 
     PulseConnection& connection_;
