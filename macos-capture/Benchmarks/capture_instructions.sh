@@ -18,6 +18,7 @@ build=$(cd "${1:?usage: capture_instructions.sh BUILD_DIR [SECONDS] [OTHER]}" &&
 seconds=${2:-20}
 other=${3:-}
 top=${TOP:-0}
+keep=${KEEP:-}
 warm_up=6 # valgrind's start-up and the streams' first second are not part of the window
 here=$(cd "$(dirname "$0")" && pwd)
 private_pulse="$here/../Tests/Support/pulse/private-pulse"
@@ -90,6 +91,10 @@ ratio() { awk -v a="${ir[$1]}" -v sa="${audio[$1]}" -v b="${ir[$2]}" -v sb="${au
 echo "ratio ours / parec at equal latency: $(ratio 0 1)"
 [[ -z $other ]] || echo "ratio other / parec at equal latency: $(ratio 2 1)"
 
+if [[ -n $keep ]]; then
+  mkdir -p "$keep"
+  for ((i = 0; i < recorders; i++)); do cp "$(ls "$work/out.$i".* | head -n 1)" "$keep/window.$i"; done
+fi
 if ((top > 0)); then
   echo "Our program's costliest functions (inclusive):"
   callgrind_annotate --inclusive=yes "$(ls "$work/out.0".* | head -n 1)" 2>/dev/null |
