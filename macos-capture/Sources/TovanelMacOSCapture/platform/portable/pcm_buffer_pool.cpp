@@ -1,6 +1,7 @@
 // PCM buffers handed out again.
 #include "platform/portable/pcm_buffer_pool.h"
 
+#include <atomic>
 #include <bit>
 #include <cstddef>
 #include <mutex>
@@ -28,23 +29,40 @@ struct Entry {
 } // namespace
 
 struct PCMBufferPool::State {
+    // The entry let go of last, apart from the others: a stream that makes and lets go of one
+    // buffer at a time takes it back without a lock.
+    std::atomic<Entry*> latest{nullptr};
     std::mutex mutex;
-    std::vector<std::unique_ptr<Entry>> entries; // let go of, ready to take up
+    std::vector<std::unique_ptr<Entry>> entries; // let go of earlier, ready to take up
 
     State() { entries.reserve(kKeptBuffers); }
+    ~State() { std::unique_ptr<Entry> last(latest.load()); }
+    State(const State&) = delete;
+    State& operator=(const State&) = delete;
 
-    // Keeps an entry whose buffer its last owner let go of, unless the pool is full or the buffer
-    // is a large one.
+    // Keeps an entry whose buffer its last owner let go of, unless it is a large one or the pool
+    // is full.
     void keep(std::unique_ptr<Entry> entry) {
-        std::lock_guard lock(mutex);
-        if (entries.size() < kKeptBuffers && entry->buffer->memoryBytes() <= kLargestKeptBytes) {
-            entries.push_back(std::move(entry));
+        if (entry->buffer->memoryBytes() > kLargestKeptBytes) {
+            return;
+        }
+        std::unique_ptr<Entry> displaced(latest.exchange(entry.release()));
+        if (displaced) {
+            std::lock_guard lock(mutex);
+            if (entries.size() < kKeptBuffers) {
+                entries.push_back(std::move(displaced));
+            }
         }
     } // an entry not kept is freed here, after the lock is released
 
-    // The kept entry with the least room that fits, or null.
+    // A kept entry that fits: the latest if it does, else the one with the least room. Null when
+    // none fits.
     std::unique_ptr<Entry> takeFitting(const PortableAudioFormat& format,
                                        std::uint32_t frameCapacity) {
+        std::unique_ptr<Entry> last(latest.exchange(nullptr));
+        if (last && last->buffer->fits(format, frameCapacity)) {
+            return last;
+        }
         std::lock_guard lock(mutex);
         std::unique_ptr<Entry>* best = nullptr;
         for (auto& entry : entries) {
@@ -53,12 +71,15 @@ struct PCMBufferPool::State {
                 best = &entry;
             }
         }
-        if (best == nullptr) {
-            return nullptr;
+        std::unique_ptr<Entry> taken;
+        if (best != nullptr) {
+            taken = std::move(*best);
+            *best = std::move(entries.back());
+            entries.pop_back();
         }
-        auto taken = std::move(*best);
-        *best = std::move(entries.back());
-        entries.pop_back();
+        if (last && entries.size() < kKeptBuffers) {
+            entries.push_back(std::move(last));
+        }
         return taken;
     }
 };

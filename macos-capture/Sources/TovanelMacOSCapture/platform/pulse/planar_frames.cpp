@@ -72,7 +72,9 @@ void PlanarFrames::split(const std::uint8_t* data, std::size_t bytes,
     const std::size_t frames = bytes / frameBytes_;
     splitFrames(data, frames, channels_, channels, written);
     waitingBytes_ = bytes - frames * frameBytes_;
-    std::memcpy(waiting_.data(), data + frames * frameBytes_, waitingBytes_);
+    if (waitingBytes_ > 0) { // rare: the server cuts chunks between frames only when it must
+        std::memcpy(waiting_.data(), data + frames * frameBytes_, waitingBytes_);
+    }
 }
 
 } // namespace tovanel::platform::pulse

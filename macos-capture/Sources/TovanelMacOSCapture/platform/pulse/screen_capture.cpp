@@ -7,6 +7,7 @@
 #include "platform/pulse/record_stream.h"
 
 #include <array>
+#include <atomic>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -53,13 +54,14 @@ void countClient(pa_context*, const pa_sink_input_info* info, int eol, void* use
 struct Handover;
 
 // One sample buffer on its way to the audio output, filled again for every trip. From the
-// moment it leaves the resting slots until it is back, it holds the hand-over it belongs to and
-// the output and queue it goes to.
+// moment it leaves the resting slots until it is back, it holds the hand-over it belongs to. It
+// keeps the output and queue it goes to, as registered when it took them.
 struct Slot {
     PlanarSampleBuffer buffer;
     std::shared_ptr<Handover> handover;
     std::weak_ptr<StreamOutput> output;
     std::shared_ptr<SerialQueue> queue;
+    unsigned registration = 0; // which registration output and queue come from
 };
 
 // What the stream shares with the buffers it hands to the audio output's queue: the output and
@@ -67,11 +69,20 @@ struct Slot {
 // owns the record stream, is never kept alive by a job (a job may run on the main-loop thread,
 // where the record stream cannot be closed).
 struct Handover {
+    Handover() = default;
+    ~Handover() { std::unique_ptr<Slot> last(latest.load()); }
+    Handover(const Handover&) = delete;
+    Handover& operator=(const Handover&) = delete;
+
+    // The slot back last, apart from the others: with the handler keeping up, one slot goes
+    // back and forth without a lock.
+    std::atomic<Slot*> latest{nullptr};
+    std::atomic<int> away{0};               // slots being filled or travelling
+    std::atomic<unsigned> registrations{0}; // counts the audio output's registrations
     std::mutex mutex;
-    std::weak_ptr<StreamOutput> output;
-    std::shared_ptr<SerialQueue> queue; // null until the audio output is registered
-    std::vector<std::unique_ptr<Slot>> resting;
-    int away = 0; // slots being filled or travelling
+    std::weak_ptr<StreamOutput> output; // under the mutex
+    std::shared_ptr<SerialQueue> queue; // under the mutex; null until an output is registered
+    std::vector<std::unique_ptr<Slot>> resting; // under the mutex
 };
 
 // The job that hands a filled slot's buffer to the output, then puts the slot to rest. It
@@ -83,9 +94,12 @@ void handOver(Slot* travelling) {
         output->streamDidOutputSampleBuffer(slot->buffer, StreamOutputType::audio);
     }
     const std::shared_ptr<Handover> handover = std::move(slot->handover);
-    std::lock_guard lock(handover->mutex);
-    --handover->away;
-    handover->resting.push_back(std::move(slot));
+    handover->away.fetch_sub(1, std::memory_order_relaxed);
+    std::unique_ptr<Slot> displaced(handover->latest.exchange(slot.release()));
+    if (displaced) {
+        std::lock_guard lock(handover->mutex);
+        handover->resting.push_back(std::move(displaced));
+    }
 }
 
 class PulseCaptureStream final : public CaptureStream,
@@ -103,6 +117,7 @@ class PulseCaptureStream final : public CaptureStream,
             std::lock_guard lock(handover_->mutex);
             handover_->output = std::move(output);
             handover_->queue = sampleHandlerQueue;
+            handover_->registrations.fetch_add(1, std::memory_order_release);
         }
         return std::nullopt;
     }
@@ -161,26 +176,14 @@ class PulseCaptureStream final : public CaptureStream,
     // what a reader that stalls the handler's write holds up meanwhile).
     bool deliver(const std::uint8_t* data, std::size_t bytes) {
         if (!filling_) {
-            {
-                std::lock_guard lock(handover_->mutex);
-                if (handover_->away >= kMostBuffersInFlight) {
-                    return false;
-                }
-                if (!handover_->queue) {
-                    return true; // nobody listens: the data is consumed and dropped
-                }
-                if (!handover_->resting.empty()) {
-                    filling_ = std::move(handover_->resting.back());
-                    handover_->resting.pop_back();
-                } else {
-                    filling_ = std::make_unique<Slot>(); // one more than were ever away at once
-                }
-                ++handover_->away;
-                filling_->output = handover_->output;
-                filling_->queue = handover_->queue;
+            switch (takeSlot()) {
+            case Take::taken:
+                break;
+            case Take::nobodyListens:
+                return true; // the data is consumed and dropped
+            case Take::tooManyAway:
+                return false; // the data stays with the server
             }
-            filling_->handover = handover_;
-            filling_->buffer.start(description_, planar_.channels(), fragmentFrames_);
         }
         PlanarSampleBuffer& buffer = filling_->buffer;
         const std::size_t frames = planar_.wholeFrames(bytes);
@@ -196,6 +199,40 @@ class PulseCaptureStream final : public CaptureStream,
             queue->asyncOrRunHere([travelling = filling_.release()] { handOver(travelling); });
         }
         return true;
+    }
+
+    enum class Take { taken, nobodyListens, tooManyAway };
+
+    // Takes a slot to fill: the one back last when it is there, another resting one, or a new one
+    // (one more than were ever away at once).
+    Take takeSlot() {
+        Handover& handover = *handover_;
+        if (handover.away.load(std::memory_order_relaxed) >= kMostBuffersInFlight) {
+            return Take::tooManyAway;
+        }
+        std::unique_ptr<Slot> slot(handover.latest.exchange(nullptr));
+        const unsigned registration = handover.registrations.load(std::memory_order_acquire);
+        if (!slot || slot->registration != registration) {
+            std::lock_guard lock(handover.mutex);
+            if (!handover.queue) {
+                return Take::nobodyListens;
+            }
+            if (!slot && !handover.resting.empty()) {
+                slot = std::move(handover.resting.back());
+                handover.resting.pop_back();
+            }
+            if (!slot) {
+                slot = std::make_unique<Slot>();
+            }
+            slot->output = handover.output;
+            slot->queue = handover.queue;
+            slot->registration = registration;
+        }
+        handover.away.fetch_add(1, std::memory_order_relaxed);
+        slot->handover = handover_;
+        slot->buffer.start(description_, planar_.channels(), fragmentFrames_);
+        filling_ = std::move(slot);
+        return Take::taken;
     }
 
     void reportStop(const PlatformError& error) {
