@@ -6,7 +6,18 @@
 // baseline: Mach-O has no ifunc.
 #pragma once
 
-#if defined(__x86_64__) && defined(__ELF__) && defined(__has_attribute)
+// ThreadSanitizer instruments the resolver too, which the loader runs before the sanitizer's
+// runtime is up: such builds take the baseline.
+#if defined(__SANITIZE_THREAD__)
+#define TOVANEL_THREAD_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define TOVANEL_THREAD_SANITIZER 1
+#endif
+#endif
+
+#if defined(__x86_64__) && defined(__ELF__) && defined(__has_attribute) &&                         \
+    !defined(TOVANEL_THREAD_SANITIZER)
 #if __has_attribute(target_clones)
 #define TOVANEL_VECTOR_CLONES __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #endif
