@@ -7,22 +7,26 @@
 # recorder wrote in it (its output's growth over 384000 bytes per second).
 #
 # Instruction counts do not move with the machine's load the way CPU time does (capture_vs_parec.sh
-# moves by tens of per cent between rounds on a shared machine), so this is the figure to compare
-# builds by during development. To compare two builds, name the other build's executable as
-# OTHER: it records beside the rest. With TOP=N the N functions that cost most (inclusive of what
-# they call) are listed for our program.
+# moves by tens of per cent between rounds on a shared machine). They still move a little: how
+# the server cuts its chunks under valgrind varies from round to round, and both recorders pay
+# per chunk. So several rounds (fresh processes) give the figure to compare: their mean, with
+# the lowest and highest. To compare two builds, name the other build's executable as OTHER: it
+# records beside the rest in every round. With TOP=N the N functions that cost most (inclusive of
+# what they call) in our program's last round are listed; with KEEP=DIR the last round's
+# callgrind files are copied there (callgrind_annotate reads them).
 #
-# Usage: capture_instructions.sh BUILD_DIR [SECONDS] [OTHER]     (default 20 s)
+# Usage: [LATENCY_MS=10] capture_instructions.sh BUILD_DIR [SECONDS] [ROUNDS] [OTHER]   (20 s, 1)
 set -euo pipefail
-build=$(cd "${1:?usage: capture_instructions.sh BUILD_DIR [SECONDS] [OTHER]}" && pwd)
+build=$(cd "${1:?usage: capture_instructions.sh BUILD_DIR [SECONDS] [ROUNDS] [OTHER]}" && pwd)
 seconds=${2:-20}
-other=${3:-}
+rounds=${3:-1}
+other=${4:-}
 top=${TOP:-0}
 keep=${KEEP:-}
 warm_up=6 # valgrind's start-up and the streams' first second are not part of the window
 here=$(cd "$(dirname "$0")" && pwd)
 private_pulse="$here/../Tests/Support/pulse/private-pulse"
-latency_ms=10 # our record stream's fragment (platform/pulse/screen_capture.h)
+latency_ms=${LATENCY_MS:-10} # our record stream's fragment (platform/pulse/screen_capture.h)
 bytes_per_second=384000
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tovanel-instructions.XXXXXX")
@@ -38,8 +42,8 @@ trap cleanup EXIT
 "$private_pulse" start "$work/pulse" --sink "builtin=Built-in Output" --default-sink builtin >/dev/null
 eval "$("$private_pulse" env "$work/pulse")"
 
-"$build/bin/tovanel_signal" tone --seconds $((seconds + warm_up + 20)) --frequency 1000 \
-  --level -12 | pacat --raw --format=float32le --rate=48000 --channels=2 -d builtin &
+"$build/bin/tovanel_signal" tone --seconds $((rounds * (seconds + warm_up + 4) + 10)) \
+  --frequency 1000 --level -12 | pacat --raw --format=float32le --rate=48000 --channels=2 -d builtin &
 pids+=($!)
 sleep 1 # the sink is running before the recorders join
 
@@ -47,56 +51,85 @@ grind=(valgrind --tool=callgrind --vgdb-prefix="$work/vgdb" --dump-instr=no)
 names=("tovanel-macos-capture" "parec --latency-msec=$latency_ms")
 [[ -z $other ]] || names+=("other: $(basename "$(dirname "$(dirname "$other")")")/$(basename "$other")")
 recorders=${#names[@]}
-for ((i = 0; i < recorders; i++)); do
-  case $i in # exec: the background job is valgrind itself, whose id callgrind_control takes
-    0) exec "${grind[@]}" --callgrind-out-file="$work/out.$i" "$build/bin/tovanel-macos-capture" ;;
-    1) exec "${grind[@]}" --callgrind-out-file="$work/out.$i" parec --raw --format=float32le \
-         --rate=48000 --channels=2 -d builtin.monitor --latency-msec="$latency_ms" ;;
-    2) exec "${grind[@]}" --callgrind-out-file="$work/out.$i" "$other" ;;
-  esac >"$work/pcm.$i" 2>"$work/log.$i" &
-  recorder[i]=$!
-  pids+=($!)
-done
-sleep "$warm_up"
-
 size() { stat -c %s "$1"; }
-for ((i = 0; i < recorders; i++)); do
-  callgrind_control --vgdb-prefix="$work/vgdb" --zero "${recorder[i]}" >/dev/null 2>&1
-  bytes0[i]=$(size "$work/pcm.$i")
-done
-sleep "$seconds"
-for ((i = 0; i < recorders; i++)); do
-  callgrind_control --vgdb-prefix="$work/vgdb" --dump "${recorder[i]}" >/dev/null 2>&1
-  bytes1[i]=$(size "$work/pcm.$i")
-done
 
 # The dump of the window: the one file callgrind wrote on request.
-instructions() { # index
+dump_of() { # index
   local dump tenths=50
   until dump=$(ls "$work/out.$1".* 2>/dev/null | head -n 1) && [[ -n $dump ]] ||
     ((--tenths == 0)); do sleep 0.1; done
   [[ -n $dump ]] || { echo "no dump for ${names[$1]} (see its log)" >&2; return 1; }
-  awk '/^summary:|^totals:/ { print $2; exit }' "$dump"
+  echo "$dump"
 }
 
-echo "User-space instructions over ${seconds}s after a ${warm_up}s warm-up, all recording at once:"
-for ((i = 0; i < recorders; i++)); do
-  ir[i]=$(instructions "$i")
-  audio[i]=$(awk -v b=$((bytes1[i] - bytes0[i])) -v r=$bytes_per_second 'BEGIN { printf "%.3f", b / r }')
-  awk -v n="${names[i]}" -v ir="${ir[i]}" -v a="${audio[i]}" \
-    'BEGIN { printf "  %-28s %12d instructions, %6.2f s of audio: %6.3f M per second of audio\n", n, ir, a, ir / a / 1e6 }'
-done
-ratio() { awk -v a="${ir[$1]}" -v sa="${audio[$1]}" -v b="${ir[$2]}" -v sb="${audio[$2]}" \
-  'BEGIN { printf "%.3f", (a / sa) / (b / sb) }'; }
-echo "ratio ours / parec at equal latency: $(ratio 0 1)"
-[[ -z $other ]] || echo "ratio other / parec at equal latency: $(ratio 2 1)"
+ratios=()
+ratios_other=()
+for ((round = 0; round < rounds; round++)); do
+  rm -f "$work"/out.*
+  for ((i = 0; i < recorders; i++)); do
+    case $i in # exec: the background job is valgrind itself, whose id callgrind_control takes
+      0) exec "${grind[@]}" --callgrind-out-file="$work/out.$i" "$build/bin/tovanel-macos-capture" ;;
+      1) exec "${grind[@]}" --callgrind-out-file="$work/out.$i" parec --raw --format=float32le \
+           --rate=48000 --channels=2 -d builtin.monitor --latency-msec="$latency_ms" ;;
+      2) exec "${grind[@]}" --callgrind-out-file="$work/out.$i" "$other" ;;
+    esac >"$work/pcm.$i" 2>"$work/log.$i" &
+    recorder[i]=$!
+    pids+=($!)
+  done
+  sleep "$warm_up"
+  for ((i = 0; i < recorders; i++)); do
+    callgrind_control --vgdb-prefix="$work/vgdb" --zero "${recorder[i]}" >/dev/null 2>&1
+    bytes0[i]=$(size "$work/pcm.$i")
+  done
+  sleep "$seconds"
+  for ((i = 0; i < recorders; i++)); do
+    callgrind_control --vgdb-prefix="$work/vgdb" --dump "${recorder[i]}" >/dev/null 2>&1
+    bytes1[i]=$(size "$work/pcm.$i")
+  done
 
-if [[ -n $keep ]]; then
-  mkdir -p "$keep"
-  for ((i = 0; i < recorders; i++)); do cp "$(ls "$work/out.$i".* | head -n 1)" "$keep/window.$i"; done
-fi
-if ((top > 0)); then
-  echo "Our program's costliest functions (inclusive):"
-  callgrind_annotate --inclusive=yes "$(ls "$work/out.0".* | head -n 1)" 2>/dev/null |
-    awk '/^-+$/ { rule++; next } rule >= 3 && NF' | head -n "$top"
+  if ((rounds == 1)); then
+    echo "User-space instructions over ${seconds}s after a ${warm_up}s warm-up, all recording at once:"
+  else
+    echo "round $((round + 1)) of $rounds (${seconds}s after a ${warm_up}s warm-up):"
+  fi
+  for ((i = 0; i < recorders; i++)); do
+    dump[i]=$(dump_of "$i")
+    ir[i]=$(awk '/^summary:|^totals:/ { print $2; exit }' "${dump[i]}")
+    audio[i]=$(awk -v b=$((bytes1[i] - bytes0[i])) -v r=$bytes_per_second 'BEGIN { printf "%.3f", b / r }')
+    awk -v n="${names[i]}" -v ir="${ir[i]}" -v a="${audio[i]}" \
+      'BEGIN { printf "  %-28s %12d instructions, %6.2f s of audio: %6.3f M per second of audio\n", n, ir, a, ir / a / 1e6 }'
+  done
+  ratio() { awk -v a="${ir[$1]}" -v sa="${audio[$1]}" -v b="${ir[$2]}" -v sb="${audio[$2]}" \
+    'BEGIN { printf "%.3f", (a / sa) / (b / sb) }'; }
+  ratios+=("$(ratio 0 1)")
+  echo "  ratio ours / parec at equal latency: ${ratios[-1]}"
+  if [[ -n $other ]]; then
+    ratios_other+=("$(ratio 2 1)")
+    echo "  ratio other / parec at equal latency: ${ratios_other[-1]}"
+  fi
+  if ((round == rounds - 1)); then
+    if [[ -n $keep ]]; then
+      mkdir -p "$keep"
+      for ((i = 0; i < recorders; i++)); do cp "${dump[i]}" "$keep/window.$i"; done
+    fi
+    if ((top > 0)); then
+      echo "Our program's costliest functions (inclusive):"
+      callgrind_annotate --inclusive=yes "${dump[0]}" 2>/dev/null |
+        awk '/^-+$/ { rule++; next } rule >= 3 && NF' | head -n "$top"
+    fi
+  fi
+  kill "${recorder[@]}" 2>/dev/null || true
+  wait "${recorder[@]}" 2>/dev/null || true
+done
+
+summary() { # label ratios...
+  local label=$1
+  shift
+  printf '%s\n' "$@" | awk -v l="$label" -v n="$rounds" \
+    '{ s += $1; if (NR == 1 || $1 < lo) lo = $1; if (NR == 1 || $1 > hi) hi = $1 }
+     END { printf "mean ratio %s over %d rounds: %.2f (lowest %.2f, highest %.2f)\n", l, n, s/n, lo, hi }'
+}
+if ((rounds > 1)); then
+  summary "ours / parec at equal latency" "${ratios[@]}"
+  [[ -z $other ]] || summary "other / parec at equal latency" "${ratios_other[@]}"
 fi

@@ -10,7 +10,7 @@
 # compare: their mean, with the lowest and highest. To compare two builds, name the other
 # build's executable as OTHER: it records beside the rest in every round.
 #
-# Usage: capture_vs_parec.sh BUILD_DIR [SECONDS] [ROUNDS] [OTHER]     (defaults 60 and 1)
+# Usage: [LATENCY_MS=10] capture_vs_parec.sh BUILD_DIR [SECONDS] [ROUNDS] [OTHER]     (60 s, 1)
 set -euo pipefail
 build=$(cd "${1:?usage: capture_vs_parec.sh BUILD_DIR [SECONDS] [ROUNDS] [OTHER]}" && pwd)
 seconds=${2:-60}
@@ -18,7 +18,9 @@ rounds=${3:-1}
 other=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
 private_pulse="$here/../Tests/Support/pulse/private-pulse"
-latency_ms=10 # our record stream's fragment: one buffer every 10 ms (platform/pulse/screen_capture.h)
+# Our record stream's fragment: one buffer every 10 ms (platform/pulse/screen_capture.h). For a
+# build with other fragments, say so in LATENCY_MS: parec then records at that latency.
+latency_ms=${LATENCY_MS:-10}
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/tovanel-bench.XXXXXX")
 pids=()
