@@ -188,6 +188,9 @@ CommonFormat PortableAudioFormat::commonFormat() const {
 }
 
 bool PortableAudioFormat::isEqual(const AudioFormat& other) const {
+    if (&other == this) {
+        return true; // formats made alike are one shared object (see FormatCache)
+    }
     const auto* that = ownObject<const PortableAudioFormat>(&other);
     return that != nullptr && sampleRate() == that->sampleRate() &&
            channelCount() == that->channelCount() && sampleType_ == that->sampleType_ &&
