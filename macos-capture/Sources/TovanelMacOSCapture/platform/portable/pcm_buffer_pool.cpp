@@ -21,8 +21,10 @@ constexpr std::size_t kLargestKeptBytes = std::size_t{1} << 20;
 // A buffer with the memory for the control block of the shared pointer it is handed out under
 // (its counts, its deleter and its allocator: a few dozen bytes). The buffer comes back to the
 // pool when that control block is done with its memory, so the two never outlive each other.
+// While lent, the entry holds the pool's state, which so outlives every buffer handed out.
 struct Entry {
     std::unique_ptr<PortablePCMBuffer> buffer;
+    std::shared_ptr<PCMBufferPool::State> lentBy;
     alignas(std::max_align_t) std::byte controlBlock[64];
 };
 
@@ -93,17 +95,14 @@ struct LeaveToPool {
 };
 
 // The shared pointer's allocator: the control block lives in the entry's memory, and giving
-// that memory back returns the entry to the pool. It holds the pool's state, so the state
-// outlives every buffer handed out.
+// that memory back returns the entry to the pool that lent it.
 template <class T>
 struct ControlBlockAllocator {
     using value_type = T;
 
-    ControlBlockAllocator(std::shared_ptr<PCMBufferPool::State> state, Entry* entry)
-        : state(std::move(state)), entry(entry) {}
+    explicit ControlBlockAllocator(Entry* entry) : entry(entry) {}
     template <class U>
-    ControlBlockAllocator(const ControlBlockAllocator<U>& other)
-        : state(other.state), entry(other.entry) {}
+    ControlBlockAllocator(const ControlBlockAllocator<U>& other) : entry(other.entry) {}
 
     T* allocate(std::size_t count) {
         static_assert(sizeof(T) <= sizeof(Entry::controlBlock) &&
@@ -118,7 +117,8 @@ struct ControlBlockAllocator {
             std::allocator<T>().deallocate(memory, count);
             return;
         }
-        state->keep(std::unique_ptr<Entry>(entry));
+        const std::shared_ptr<PCMBufferPool::State> pool = std::move(entry->lentBy);
+        pool->keep(std::unique_ptr<Entry>(entry));
     }
 
     template <class U>
@@ -126,7 +126,6 @@ struct ControlBlockAllocator {
         return entry == other.entry;
     }
 
-    std::shared_ptr<PCMBufferPool::State> state;
     Entry* entry;
 };
 
@@ -160,9 +159,10 @@ PCMBufferPool::make(const std::shared_ptr<PortableAudioFormat>& format,
         entry->buffer = std::move(buffer);
     }
     // Nothing here allocates: the control block goes into the entry's own memory.
+    entry->lentBy = state_;
     PortablePCMBuffer* buffer = entry->buffer.get();
     return std::shared_ptr<PortablePCMBuffer>(
-        buffer, LeaveToPool{}, ControlBlockAllocator<PortablePCMBuffer>(state_, entry.release()));
+        buffer, LeaveToPool{}, ControlBlockAllocator<PortablePCMBuffer>(entry.release()));
 }
 
 } // namespace tovanel::platform::portable
