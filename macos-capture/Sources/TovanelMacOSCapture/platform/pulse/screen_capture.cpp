@@ -182,7 +182,7 @@ class PulseCaptureStream final : public CaptureStream,
             case Take::nobodyListens:
                 return true; // the data is consumed and dropped
             case Take::tooManyAway:
-                return false; // the data stays with the server
+                return false; // the data stays in the stream for the next call
             }
         }
         PlanarSampleBuffer& buffer = filling_->buffer;
