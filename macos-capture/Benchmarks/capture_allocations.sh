@@ -13,29 +13,12 @@ build=$(cd "${1:?usage: capture_allocations.sh BUILD_DIR [SECONDS] [OTHER...]}" 
 seconds=${2:-20}
 shift $(($# >= 2 ? 2 : 1))
 warm_up=3
-here=$(cd "$(dirname "$0")" && pwd)
-private_pulse="$here/../Tests/Support/pulse/private-pulse"
 counter="$build/bin/libmalloc_counter.so"
 bytes_per_second=384000
 [[ -f $counter ]] || { echo "no $counter: build the target malloc_counter first" >&2; exit 1; }
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tovanel-allocations.XXXXXX")
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  "$private_pulse" stop "$work/pulse" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-"$private_pulse" start "$work/pulse" --sink "builtin=Built-in Output" --default-sink builtin >/dev/null
-eval "$("$private_pulse" env "$work/pulse")"
-
-"$build/bin/tovanel_signal" tone --seconds $((seconds + warm_up + 10)) --frequency 1000 \
-  --level -12 | pacat --raw --format=float32le --rate=48000 --channels=2 -d builtin &
-pids+=($!)
-sleep 1 # the sink is running before the recorders join
+source "$(dirname "$0")/capture_common.sh"
+play_tone $((seconds + warm_up + 10))
 
 programs=("$build/bin/tovanel-macos-capture" "$@")
 for ((i = 0; i < ${#programs[@]}; i++)); do

@@ -24,28 +24,11 @@ other=${4:-}
 top=${TOP:-0}
 keep=${KEEP:-}
 warm_up=6 # valgrind's start-up and the streams' first second are not part of the window
-here=$(cd "$(dirname "$0")" && pwd)
-private_pulse="$here/../Tests/Support/pulse/private-pulse"
 latency_ms=${LATENCY_MS:-10} # our record stream's fragment (platform/pulse/screen_capture.h)
 bytes_per_second=384000
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tovanel-instructions.XXXXXX")
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
-  "$private_pulse" stop "$work/pulse" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-"$private_pulse" start "$work/pulse" --sink "builtin=Built-in Output" --default-sink builtin >/dev/null
-eval "$("$private_pulse" env "$work/pulse")"
-
-"$build/bin/tovanel_signal" tone --seconds $((rounds * (seconds + warm_up + 4) + 10)) \
-  --frequency 1000 --level -12 | pacat --raw --format=float32le --rate=48000 --channels=2 -d builtin &
-pids+=($!)
-sleep 1 # the sink is running before the recorders join
+source "$(dirname "$0")/capture_common.sh"
+play_tone $((rounds * (seconds + warm_up + 4) + 10))
 
 grind=(valgrind --tool=callgrind --vgdb-prefix="$work/vgdb" --dump-instr=no)
 names=("tovanel-macos-capture" "parec --latency-msec=$latency_ms")
@@ -122,14 +105,7 @@ for ((round = 0; round < rounds; round++)); do
   wait "${recorder[@]}" 2>/dev/null || true
 done
 
-summary() { # label ratios...
-  local label=$1
-  shift
-  printf '%s\n' "$@" | awk -v l="$label" -v n="$rounds" \
-    '{ s += $1; if (NR == 1 || $1 < lo) lo = $1; if (NR == 1 || $1 > hi) hi = $1 }
-     END { printf "mean ratio %s over %d rounds: %.2f (lowest %.2f, highest %.2f)\n", l, n, s/n, lo, hi }'
-}
 if ((rounds > 1)); then
-  summary "ours / parec at equal latency" "${ratios[@]}"
-  [[ -z $other ]] || summary "other / parec at equal latency" "${ratios_other[@]}"
+  summary "ours / parec at equal latency" "$rounds" "${ratios[@]}"
+  [[ -z $other ]] || summary "other / parec at equal latency" "$rounds" "${ratios_other[@]}"
 fi
