@@ -10,27 +10,17 @@
 # compare: their mean, with the lowest and highest. To compare two builds, name the other
 # build's executable as OTHER: it records beside the rest in every round.
 #
-# Usage: capture_vs_parec.sh BUILD_DIR [SECONDS] [ROUNDS] [OTHER]     (defaults 60 and 1)
+# Usage: [LATENCY_MS=10] capture_vs_parec.sh BUILD_DIR [SECONDS] [ROUNDS] [OTHER]     (60 s, 1)
 set -euo pipefail
 build=$(cd "${1:?usage: capture_vs_parec.sh BUILD_DIR [SECONDS] [ROUNDS] [OTHER]}" && pwd)
 seconds=${2:-60}
 rounds=${3:-1}
 other=${4:-}
-here=$(cd "$(dirname "$0")" && pwd)
-private_pulse="$here/../Tests/Support/pulse/private-pulse"
-latency_ms=10 # our record stream's fragment: one buffer every 10 ms (platform/pulse/screen_capture.h)
+# Our record stream's fragment: one buffer every 10 ms (platform/pulse/screen_capture.h). For a
+# build with other fragments, say so in LATENCY_MS: parec then records at that latency.
+latency_ms=${LATENCY_MS:-10}
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/tovanel-bench.XXXXXX")
-pids=()
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  "$private_pulse" stop "$work/pulse" >/dev/null 2>&1 || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-"$private_pulse" start "$work/pulse" --sink "builtin=Built-in Output" --default-sink builtin >/dev/null
-eval "$("$private_pulse" env "$work/pulse")"
+source "$(dirname "$0")/capture_common.sh"
 
 # CPU nanoseconds and context switches of every thread a process has now.
 measure() {
@@ -48,10 +38,7 @@ report() { # name cpu_ns switches
     'BEGIN { printf "  %-28s cpu %8.1f ms  (%6.1f ms per minute of audio)  wake-ups %6d  (%5.1f/s)\n", n, c/1e6, c/1e6*60/s, w, w/s }'
 }
 
-"$build/bin/tovanel_signal" tone $((rounds * (seconds + 4) + 3)) --frequency 1000 \
-  --level -12 | pacat --raw --format=float32le --rate=48000 --channels=2 -d builtin &
-pids+=($!)
-sleep 1 # the sink is running before the recorders join
+play_tone $((rounds * (seconds + 4) + 3))
 
 names=("tovanel-macos-capture" "parec --latency-msec=$latency_ms" "parec (default latency)")
 recorders=3
@@ -107,16 +94,9 @@ for ((round = 0; round < rounds; round++)); do
   fi
 done
 
-summary() { # label ratios...
-  local label=$1
-  shift
-  printf '%s\n' "$@" | awk -v l="$label" -v n="$rounds" \
-    '{ s += $1; if (NR == 1 || $1 < lo) lo = $1; if (NR == 1 || $1 > hi) hi = $1 }
-     END { printf "mean ratio %s over %d rounds: %.2f (lowest %.2f, highest %.2f)\n", l, n, s/n, lo, hi }'
-}
 if ((rounds > 1)); then
-  summary "ours / parec at equal latency" "${ratios_equal[@]}"
-  summary "ours / parec at parec's default" "${ratios_default[@]}"
-  [[ -z $other ]] || summary "other / parec at equal latency" "${ratios_other[@]}"
+  summary "ours / parec at equal latency" "$rounds" "${ratios_equal[@]}"
+  summary "ours / parec at parec's default" "$rounds" "${ratios_default[@]}"
+  [[ -z $other ]] || summary "other / parec at equal latency" "$rounds" "${ratios_other[@]}"
 fi
 echo "our record stream: ${latency_ms} ms fragments (seen by the server: $granted stream)"

@@ -1,8 +1,9 @@
 // The portable converter as the capture path drives it, in 10 ms buffers: a PCM buffer made and
 // filled for each input, an output buffer of the input's share plus 16 frames, one conversion
 // whose block hands over the input once; and the whole path from sample buffer to sanitised
-// bytes. Reported as multiples of real time (x_realtime: seconds of audio converted per second
-// of CPU time).
+// bytes, with a converter and without (the planar target format). The sample buffers are made
+// here for every iteration, which the capture streams do not do. Reported as multiples of real time
+// (x_realtime: seconds of audio converted per second of CPU time).
 #include "pcm/sample_conversion.h"
 #include "pcm/sanitize.h"
 #include "platform/platform.h"
@@ -111,12 +112,24 @@ void wholePathFromSampleBuffers(benchmark::State& state, AudioStreamBasicDescrip
     const auto description = std::make_shared<portable::PortableFormatDescription>(format);
     tovanel::ConverterState converterState;
     std::size_t position = 0;
+    const bool planar = (format.mFormatFlags & kAudioFormatFlagIsNonInterleaved) != 0;
     for (auto _ : state) {
-        std::vector<portable::PortableSampleBuffer::Buffer> buffers(1);
-        buffers[0].channels = channels;
         const auto* first = reinterpret_cast<const std::uint8_t*>(signal.data()) +
                             position * channels * sizeof(Sample);
-        buffers[0].bytes.assign(first, first + bufferBytes);
+        std::vector<portable::PortableSampleBuffer::Buffer> buffers(planar ? channels : 1);
+        if (planar) { // one buffer per channel, as the screen-capture service hands it over
+            for (std::uint32_t c = 0; c < channels; ++c) {
+                buffers[c].channels = 1;
+                buffers[c].bytes.resize(bufferFrames * sizeof(Sample));
+                for (std::size_t i = 0; i < bufferFrames; ++i) {
+                    std::memcpy(&buffers[c].bytes[i * sizeof(Sample)],
+                                first + (i * channels + c) * sizeof(Sample), sizeof(Sample));
+                }
+            }
+        } else {
+            buffers[0].channels = channels;
+            buffers[0].bytes.assign(first, first + bufferBytes);
+        }
         const portable::PortableSampleBuffer sampleBuffer(
             description, static_cast<std::int64_t>(bufferFrames), std::move(buffers));
         auto converted = tovanel::convertToTargetPCM(sampleBuffer, converterState);
@@ -124,9 +137,12 @@ void wholePathFromSampleBuffers(benchmark::State& state, AudioStreamBasicDescrip
             state.SkipWithError("conversion failed");
             return;
         }
-        const auto block =
-            tovanel::sanitizedInterleavedFloatPCM(std::get<tovanel::ByteBlock>(converted));
+        // As the sample handler does: sanitised in the block's own memory, which then serves
+        // the next buffer.
+        auto block = tovanel::sanitizedInterleavedFloatPCM(
+            std::move(std::get<tovanel::ByteBlock>(converted)));
         benchmark::DoNotOptimize(block.data());
+        converterState.spareBlock = std::move(block);
         position = (position + bufferFrames) % (signal.size() / channels - bufferFrames);
     }
     const double audioSeconds =
@@ -156,9 +172,21 @@ void WholePathFloat32Stereo48000Interleaved(benchmark::State& state) {
     wholePathFromSampleBuffers<float>(state, interleaved(48000, 32, true), 1);
 }
 
+// The target format itself, planar as the screen-capture service (and the Linux backend) hands
+// it over: the branch that runs no converter.
+void WholePathFloat32Stereo48000Planar(benchmark::State& state) {
+    wholePathFromSampleBuffers<float>(
+        state,
+        {48000, kAudioFormatLinearPCM,
+         kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked | kAudioFormatFlagIsNonInterleaved, 4,
+         1, 4, 2, 32, 0},
+        1);
+}
+
 BENCHMARK(Int16Stereo44100ToTarget);
 BENCHMARK(WholePathInt16Stereo44100);
 BENCHMARK(WholePathFloat32Stereo48000Interleaved);
+BENCHMARK(WholePathFloat32Stereo48000Planar);
 BENCHMARK(Float32Stereo48000InterleavedToTarget);
 BENCHMARK(Float32Mono24000ToTarget);
 

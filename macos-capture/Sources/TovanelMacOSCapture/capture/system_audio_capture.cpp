@@ -138,12 +138,13 @@ void SystemAudioCapture::streamDidOutputSampleBuffer(const SampleBuffer& sampleB
         reportConversionFailure(*failure);
         return;
     }
-    const ByteBlock block = sanitizedInterleavedFloatPCM(std::move(std::get<ByteBlock>(converted)));
+    ByteBlock block = sanitizedInterleavedFloatPCM(std::move(std::get<ByteBlock>(converted)));
     if (block.empty()) {
         return;
     }
     audioBytes.fetch_add(static_cast<std::int64_t>(block.size()), std::memory_order_relaxed);
     output->write(block);
+    conversion.spareBlock = std::move(block); // written: its memory serves the next buffer
     if (!wroteAudio) {
         wroteAudio = true;
         std::lock_guard lock(lastAudioDescriptionMutex);

@@ -61,8 +61,8 @@ class SystemAudioCapture : public std::enable_shared_from_this<SystemAudioCaptur
     const std::shared_ptr<platform::SerialQueue> sampleQueue;
     const std::shared_ptr<platform::SerialQueue> screenQueue;
     const std::shared_ptr<platform::SerialQueue> statusQueue;
-    std::shared_ptr<platform::CaptureStream> stream;       // content completion, once
-    ConverterState conversion;                             // sample queue: converter + description
+    std::shared_ptr<platform::CaptureStream> stream; // content completion, once
+    ConverterState conversion; // sample queue: converter, description, spare block
     std::unique_ptr<platform::RepeatingTimer> statusTimer; // start completion, once
     std::atomic<std::int64_t> screenFrames{0};             // screen queue; status timer reads
     std::atomic<std::int64_t> audioBuffers{0};             // sample queue; status timer reads

@@ -1,4 +1,5 @@
-// A byte block: an owned, contiguous byte sequence, passed and returned by value.
+// A byte block: an owned, contiguous byte sequence, passed and returned by value. A block given
+// back after use can lend its memory to the next one of no greater size.
 #pragma once
 
 #include <cstddef>
@@ -32,7 +33,18 @@ class ByteBlock {
         if (size > 0) {
             block.bytes_ = uninitializedBytes(size);
             block.size_ = size;
+            block.capacity_ = size;
         }
+        return block;
+    }
+    // The same in `spare`'s memory when it has room for `size` bytes, so a producer that makes a
+    // block for every buffer of a stream allocates only when the blocks grow.
+    static ByteBlock forOverwrite(std::size_t size, ByteBlock&& spare) {
+        if (size == 0 || spare.capacity_ < size) {
+            return forOverwrite(size);
+        }
+        ByteBlock block = std::move(spare);
+        block.size_ = size;
         return block;
     }
     // A copy of `bytes`.
@@ -53,10 +65,12 @@ class ByteBlock {
         return *this;
     }
     ByteBlock(ByteBlock&& other) noexcept
-        : bytes_(std::move(other.bytes_)), size_(std::exchange(other.size_, 0)) {}
+        : bytes_(std::move(other.bytes_)), size_(std::exchange(other.size_, 0)),
+          capacity_(std::exchange(other.capacity_, 0)) {}
     ByteBlock& operator=(ByteBlock&& other) noexcept {
         bytes_ = std::move(other.bytes_);
         size_ = std::exchange(other.size_, 0);
+        capacity_ = std::exchange(other.capacity_, 0);
         return *this;
     }
 
@@ -77,6 +91,7 @@ class ByteBlock {
   private:
     std::unique_ptr<std::uint8_t[]> bytes_;
     std::size_t size_ = 0;
+    std::size_t capacity_ = 0; // the bytes bytes_ holds; size_ or more
 };
 
 } // namespace tovanel

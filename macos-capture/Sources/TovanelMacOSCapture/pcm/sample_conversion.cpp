@@ -2,6 +2,7 @@
 #include "pcm/sample_conversion.h"
 
 #include "platform/platform.h"
+#include "platform/vector_clones.h"
 
 #include <algorithm>
 #include <cmath>
@@ -50,16 +51,25 @@ bool listHoldsFrames(AudioBufferList& list, std::size_t usableRecords, const Aud
 }
 
 // Frame i of `out` takes sample i × stride of `left`, then of `right`, moved as 32-bit words
-// (bytes, not float values). A stride fixed at compile time lets the loop vectorise.
-template <std::size_t kStride>
-void interleaveWords(const float* left, const float* right, std::size_t stride, std::size_t frames,
-                     std::uint8_t* out) {
-    const std::size_t step = kStride != 0 ? kStride : stride;
+// (bytes, not float values, so no NaN payload can change).
+void interleaveStrided(const float* left, const float* right, std::size_t stride,
+                       std::size_t frames, std::uint8_t* out) {
+    for (std::size_t i = 0; i < frames; ++i) {
+        std::memcpy(out + 8 * i, left + i * stride, 4);
+        std::memcpy(out + 8 * i + 4, right + i * stride, 4);
+    }
+}
+
+// The same for two planar channels, the usual case: a fixed stride lets the vectoriser turn the
+// loop into a few shuffles per vector.
+TOVANEL_VECTOR_CLONES void interleavePlanar(const float* left, const float* right,
+                                            std::size_t frames, std::uint8_t* out) {
+#pragma GCC unroll 2 // two rounds of shuffles per loop: its own count and jump weigh less
     for (std::size_t i = 0; i < frames; ++i) {
         std::uint32_t leftWord;
         std::uint32_t rightWord;
-        std::memcpy(&leftWord, left + i * step, 4);
-        std::memcpy(&rightWord, right + i * step, 4);
+        std::memcpy(&leftWord, left + i, 4);
+        std::memcpy(&rightWord, right + i, 4);
         std::memcpy(out + 8 * i, &leftWord, 4);
         std::memcpy(out + 8 * i + 4, &rightWord, 4);
     }
@@ -93,7 +103,7 @@ std::variant<ByteBlock, ConversionError> convertToTargetPCM(const SampleBuffer& 
         return CaptureError(Case::unsupportedTargetFormat);
     }
     if (sourceFormat->isEqual(*targetFormat)) {
-        return interleavedStereo(*input);
+        return interleavedStereo(*input, std::move(state.spareBlock));
     }
 
     const bool reuse = state.converter && state.sourceFormatDescription &&
@@ -115,7 +125,7 @@ std::variant<ByteBlock, ConversionError> convertToTargetPCM(const SampleBuffer& 
     if (error) {
         return std::move(*error);
     }
-    return interleavedStereo(*output);
+    return interleavedStereo(*output, std::move(state.spareBlock));
 }
 
 std::variant<std::shared_ptr<PCMBuffer>, ConversionError>
@@ -196,7 +206,7 @@ ConverterInputBlock oneShotInput(std::shared_ptr<PCMBuffer>& input) {
     };
 }
 
-ByteBlock interleavedStereo(PCMBuffer& buffer) {
+ByteBlock interleavedStereo(PCMBuffer& buffer, ByteBlock&& spare) {
     float* const* channels = buffer.floatChannelData();
     const std::uint32_t frames = buffer.frameLength();
     const std::uint32_t channelCount = buffer.format()->channelCount();
@@ -205,11 +215,12 @@ ByteBlock interleavedStereo(PCMBuffer& buffer) {
     }
     const float* left = channels[0];
     const float* right = channels[std::min<std::uint32_t>(1, channelCount - 1)];
-    ByteBlock block = ByteBlock::forOverwrite(static_cast<std::size_t>(frames) * 8);
+    ByteBlock block =
+        ByteBlock::forOverwrite(static_cast<std::size_t>(frames) * 8, std::move(spare));
     if (buffer.stride() == 1) {
-        interleaveWords<1>(left, right, 1, frames, block.data()); // planar: the usual case
+        interleavePlanar(left, right, frames, block.data());
     } else {
-        interleaveWords<0>(left, right, buffer.stride(), frames, block.data());
+        interleaveStrided(left, right, buffer.stride(), frames, block.data());
     }
     return block;
 }

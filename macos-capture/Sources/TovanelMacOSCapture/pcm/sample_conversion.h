@@ -16,14 +16,17 @@ inline constexpr double kTargetSampleRate = 48000.0;
 inline constexpr std::uint32_t kTargetChannels = 2;
 
 // What the conversion keeps from one buffer to the next: the converter and the description it
-// was made for. Both change together, and only for buffers that need converting.
+// was made for, which change together and only for buffers that need converting; and the memory
+// of the last block handed out, given back by the caller once written, for the next block.
 struct ConverterState {
     std::shared_ptr<platform::AudioConverter> converter;
     std::shared_ptr<const platform::FormatDescription> sourceFormatDescription;
+    ByteBlock spareBlock;
 };
 
 // Interleaved Float32 stereo bytes at 48000 Hz, not yet sanitised (possibly empty: nothing to
-// write), or why the buffer could not be converted.
+// write), or why the buffer could not be converted. The bytes take the memory of
+// `state.spareBlock` when it is large enough.
 std::variant<ByteBlock, ConversionError> convertToTargetPCM(const platform::SampleBuffer& buffer,
                                                             ConverterState& state);
 
@@ -44,7 +47,8 @@ bool copy(platform::AudioBufferList& sourceList, std::size_t usableRecords,
 // start. The block refers to `input`, which must outlive the conversion call.
 platform::ConverterInputBlock oneShotInput(std::shared_ptr<platform::PCMBuffer>& input);
 
-// The buffer's frames as left/right pairs; empty when it has no float channel data.
-ByteBlock interleavedStereo(platform::PCMBuffer& buffer);
+// The buffer's frames as left/right pairs; empty when it has no float channel data. The pairs
+// are written into `spare`'s memory when it is large enough.
+ByteBlock interleavedStereo(platform::PCMBuffer& buffer, ByteBlock&& spare = {});
 
 } // namespace tovanel

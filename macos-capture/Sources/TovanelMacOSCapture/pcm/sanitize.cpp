@@ -1,6 +1,8 @@
-// The sanitising pass, written for the vectoriser: a bit test for non-finite values and a clamp,
-// as lane masks with no branch per sample.
+// The sanitising pass, written for the vectoriser: a clamp and a test for non-finite values on
+// the bits, with no branch per sample, built for the widest vector unit the CPU has.
 #include "pcm/sanitize.h"
+
+#include "platform/vector_clones.h"
 
 #include <cstring>
 
@@ -9,8 +11,9 @@ namespace tovanel {
 namespace {
 
 // Works on the bits as a signed integer. For IEEE 754 values the magnitude bits order exactly as
-// the magnitudes do, so "beyond the bound" and "not finite" are integer comparisons of the
-// magnitude, and every comparison fits the signed compare that vector units have.
+// the magnitudes do, so clamping is the smaller of two magnitudes and "not finite" an integer
+// comparison, each one instruction on a vector unit (signed minimum and compare), with the sign
+// put back after.
 inline std::int32_t sanitizedSample(std::int32_t bits) {
     constexpr std::int32_t kMagnitudeMask = 0x7FFFFFFF;
     constexpr std::int32_t kBoundMagnitude = kUpperSampleBoundBits; // 0.95
@@ -18,22 +21,32 @@ inline std::int32_t sanitizedSample(std::int32_t bits) {
     static_assert((kLowerSampleBoundBits & 0x7FFFFFFF) == kUpperSampleBoundBits);
 
     const std::int32_t magnitude = bits & kMagnitudeMask;
-    const std::int32_t beyondBound = -static_cast<std::int32_t>(magnitude > kBoundMagnitude);
+    const std::int32_t clamped = magnitude < kBoundMagnitude ? magnitude : kBoundMagnitude;
     const std::int32_t finite = -static_cast<std::int32_t>(magnitude < kInfinityMagnitude);
-    const std::int32_t boundOfSameSign = (bits & ~kMagnitudeMask) | kBoundMagnitude;
-    return ((bits & ~beyondBound) | (boundOfSameSign & beyondBound)) & finite;
+    return ((bits ^ magnitude) | clamped) & finite; // the sign, the clamped magnitude; 0 if not
 }
 
-// `samples` binary32 values from `in` to `out`. The in-place form reads and writes through one
-// pointer, so the vectoriser need not guard against the two overlapping.
-template <bool kInPlace>
-void sanitizeSamples(const std::uint8_t* in, std::uint8_t* out, std::size_t samples) {
-    const std::uint8_t* source = kInPlace ? out : in;
+// `samples` binary32 values from `in` to `out`.
+TOVANEL_VECTOR_CLONES void sanitizeCopy(const std::uint8_t* in, std::uint8_t* out,
+                                        std::size_t samples) {
+#pragma GCC unroll 4 // four vectors per round: the loop's own count and jump weigh less
     for (std::size_t i = 0; i < samples; ++i) {
         std::int32_t bits;
-        std::memcpy(&bits, source + 4 * i, 4); // no alignment assumed
+        std::memcpy(&bits, in + 4 * i, 4); // no alignment assumed
         bits = sanitizedSample(bits);
         std::memcpy(out + 4 * i, &bits, 4);
+    }
+}
+
+// The same in place: one pointer to read and write through, so the vectoriser need not guard
+// against the two overlapping.
+TOVANEL_VECTOR_CLONES void sanitizeInPlace(std::uint8_t* bytes, std::size_t samples) {
+#pragma GCC unroll 4
+    for (std::size_t i = 0; i < samples; ++i) {
+        std::int32_t bits;
+        std::memcpy(&bits, bytes + 4 * i, 4);
+        bits = sanitizedSample(bits);
+        std::memcpy(bytes + 4 * i, &bits, 4);
     }
 }
 
@@ -42,7 +55,7 @@ void sanitizeSamples(const std::uint8_t* in, std::uint8_t* out, std::size_t samp
 ByteBlock sanitizedInterleavedFloatPCM(std::span<const std::uint8_t> block) {
     const std::size_t samples = block.size() / 4; // a trailing partial sample is dropped
     ByteBlock result = ByteBlock::forOverwrite(samples * 4);
-    sanitizeSamples<false>(block.data(), result.data(), samples);
+    sanitizeCopy(block.data(), result.data(), samples);
     return result;
 }
 
@@ -51,7 +64,7 @@ ByteBlock sanitizedInterleavedFloatPCM(ByteBlock&& block) {
         return sanitizedInterleavedFloatPCM(block.bytes()); // the partial sample must go
     }
     ByteBlock owned = std::move(block);
-    sanitizeSamples<true>(nullptr, owned.data(), owned.size() / 4);
+    sanitizeInPlace(owned.data(), owned.size() / 4);
     return owned;
 }
 

@@ -4,6 +4,7 @@
 
 #include "platform/status_codes.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -60,13 +61,23 @@ inline std::span<AudioBuffer> audioBuffers(AudioBufferList& list, std::size_t co
 }
 
 // Owning storage for a variable-size AudioBufferList of a given byte size, zeroed, aligned for
-// its pointers.
+// its pointers. A list of up to 8 records (a stream of up to 8 planar channels) is kept inside
+// the object itself, so making one for every buffer of a stream costs no heap allocation.
 class AudioBufferListStorage {
   public:
     explicit AudioBufferListStorage(std::size_t byteSize)
-        : words_(std::make_unique<std::uint64_t[]>((byteSize + 7) / 8 + 1)), byteSize_(byteSize) {}
+        : words_(wordsFor(byteSize) > kInlineWords
+                     ? std::make_unique<std::uint64_t[]>(wordsFor(byteSize))
+                     : nullptr),
+          byteSize_(byteSize) {
+        if (!words_) {
+            std::fill_n(inline_, wordsFor(byteSize), std::uint64_t{0});
+        }
+    }
 
-    AudioBufferList* get() { return reinterpret_cast<AudioBufferList*>(words_.get()); }
+    AudioBufferList* get() {
+        return reinterpret_cast<AudioBufferList*>(words_ ? words_.get() : inline_);
+    }
     std::size_t byteSize() const { return byteSize_; }
     // How many records fit in the storage, whatever the list's count says.
     std::size_t recordsThatFit() const {
@@ -76,7 +87,12 @@ class AudioBufferListStorage {
     }
 
   private:
-    std::unique_ptr<std::uint64_t[]> words_;
+    // Whole words for byteSize bytes and one more, without overflow for any size.
+    static constexpr std::size_t wordsFor(std::size_t byteSize) { return byteSize / 8 + 2; }
+    static constexpr std::size_t kInlineWords = audioBufferListSize(8) / 8 + 2;
+
+    std::unique_ptr<std::uint64_t[]> words_; // null when the list fits inline_
+    std::uint64_t inline_[kInlineWords];
     std::size_t byteSize_;
 };
 

@@ -82,39 +82,40 @@ PortableAudioFormat::PortableAudioFormat(const AudioStreamBasicDescription& asbd
     : asbd_(asbd), sampleType_(sampleType),
       interleaved_((asbd.mFormatFlags & kAudioFormatFlagIsNonInterleaved) == 0) {}
 
-std::shared_ptr<PortableAudioFormat>
-PortableAudioFormat::fromStreamDescription(const AudioStreamBasicDescription& asbd) {
+std::optional<PortableAudioFormat>
+PortableAudioFormat::describe(const AudioStreamBasicDescription& asbd) {
     const std::uint32_t flags = asbd.mFormatFlags;
     const bool isFloat = (flags & kAudioFormatFlagIsFloat) != 0;
     const bool isSigned = (flags & kAudioFormatFlagIsSignedInteger) != 0;
     if (asbd.mFormatID != kAudioFormatLinearPCM || (flags & kAudioFormatFlagIsBigEndian) != 0 ||
         (flags & kSampleFractionMask) != 0 || isFloat == isSigned) {
-        return nullptr; // not PCM, big-endian, fixed-point, unsigned, or both float and integer
+        return std::nullopt; // not PCM, big-endian, fixed-point, unsigned, or both float and
+                             // integer
     }
     const std::uint32_t channels = asbd.mChannelsPerFrame;
     if (!isDescribableRate(asbd.mSampleRate) || channels == 0 || channels > kMaxChannelCount ||
         asbd.mFramesPerPacket != 1 || asbd.mBytesPerPacket != asbd.mBytesPerFrame) {
-        return nullptr;
+        return std::nullopt;
     }
     const bool interleaved = (flags & kAudioFormatFlagIsNonInterleaved) == 0;
     const std::uint32_t channelsPerBuffer = interleaved ? channels : 1;
     if (asbd.mBytesPerFrame == 0 || asbd.mBytesPerFrame % channelsPerBuffer != 0) {
-        return nullptr;
+        return std::nullopt;
     }
     const auto type =
         sampleTypeOf(isFloat, asbd.mBitsPerChannel, asbd.mBytesPerFrame / channelsPerBuffer, flags);
     if (!type) {
-        return nullptr;
+        return std::nullopt;
     }
-    return std::make_shared<PortableAudioFormat>(asbd, *type);
+    return PortableAudioFormat(asbd, *type);
 }
 
-std::shared_ptr<PortableAudioFormat> PortableAudioFormat::fromCommonFormat(CommonFormat format,
-                                                                           double sampleRate,
-                                                                           std::uint32_t channels,
-                                                                           bool interleaved) {
+std::optional<PortableAudioFormat> PortableAudioFormat::describe(CommonFormat format,
+                                                                 double sampleRate,
+                                                                 std::uint32_t channels,
+                                                                 bool interleaved) {
     if (channels == 0 || channels > 2 || !isDescribableRate(sampleRate)) {
-        return nullptr;
+        return std::nullopt;
     }
     SampleType type = SampleType::float32;
     std::uint32_t flags = kAudioFormatFlagIsPacked;
@@ -136,7 +137,7 @@ std::shared_ptr<PortableAudioFormat> PortableAudioFormat::fromCommonFormat(Commo
         flags |= kAudioFormatFlagIsSignedInteger;
         break;
     default:
-        return nullptr;
+        return std::nullopt;
     }
     if (!interleaved) {
         flags |= kAudioFormatFlagIsNonInterleaved;
@@ -151,7 +152,21 @@ std::shared_ptr<PortableAudioFormat> PortableAudioFormat::fromCommonFormat(Commo
     asbd.mFramesPerPacket = 1;
     asbd.mChannelsPerFrame = channels;
     asbd.mBitsPerChannel = sampleBytes * 8;
-    return std::make_shared<PortableAudioFormat>(asbd, type);
+    return PortableAudioFormat(asbd, type);
+}
+
+std::shared_ptr<PortableAudioFormat>
+PortableAudioFormat::fromStreamDescription(const AudioStreamBasicDescription& asbd) {
+    const auto format = describe(asbd);
+    return format ? std::make_shared<PortableAudioFormat>(*format) : nullptr;
+}
+
+std::shared_ptr<PortableAudioFormat> PortableAudioFormat::fromCommonFormat(CommonFormat format,
+                                                                           double sampleRate,
+                                                                           std::uint32_t channels,
+                                                                           bool interleaved) {
+    const auto described = describe(format, sampleRate, channels, interleaved);
+    return described ? std::make_shared<PortableAudioFormat>(*described) : nullptr;
 }
 
 CommonFormat PortableAudioFormat::commonFormat() const {
@@ -173,6 +188,9 @@ CommonFormat PortableAudioFormat::commonFormat() const {
 }
 
 bool PortableAudioFormat::isEqual(const AudioFormat& other) const {
+    if (&other == this) {
+        return true; // formats made alike are one shared object (see FormatCache)
+    }
     const auto* that = ownObject<const PortableAudioFormat>(&other);
     return that != nullptr && sampleRate() == that->sampleRate() &&
            channelCount() == that->channelCount() && sampleType_ == that->sampleType_ &&

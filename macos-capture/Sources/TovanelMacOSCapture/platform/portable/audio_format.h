@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 
 namespace tovanel::platform::portable {
 
@@ -38,11 +39,15 @@ bool isConvertibleSampleRate(double rate);
 
 class PortableAudioFormat final : public AudioFormat {
   public:
-    // Null when the description is inconsistent or not supported.
+    // None when the description is inconsistent or not supported.
+    static std::optional<PortableAudioFormat> describe(const AudioStreamBasicDescription& asbd);
+    // None for CommonFormat::other, 0 or more than 2 channels (as AVAudioFormat answers nil
+    // beyond stereo without a channel layout) and a rate that is negative or not finite.
+    static std::optional<PortableAudioFormat> describe(CommonFormat format, double sampleRate,
+                                                       std::uint32_t channels, bool interleaved);
+    // The same as shared objects; null where describe gives none.
     static std::shared_ptr<PortableAudioFormat>
     fromStreamDescription(const AudioStreamBasicDescription& asbd);
-    // Null for CommonFormat::other, 0 or more than 2 channels (as AVAudioFormat answers nil
-    // beyond stereo without a channel layout) and a rate that is negative or not finite.
     static std::shared_ptr<PortableAudioFormat> fromCommonFormat(CommonFormat format,
                                                                  double sampleRate,
                                                                  std::uint32_t channels,
@@ -63,7 +68,7 @@ class PortableAudioFormat final : public AudioFormat {
     // The bytes of one frame within one buffer (mBytesPerFrame).
     std::uint32_t bytesPerBufferFrame() const { return asbd_.mBytesPerFrame; }
 
-    // Use the factories; public only for std::make_shared.
+    // Use describe or the factories; public only for std::optional and std::make_shared.
     PortableAudioFormat(const AudioStreamBasicDescription& asbd, SampleType sampleType);
 
   private:

@@ -13,17 +13,24 @@
 namespace tovanel::platform::portable {
 
 std::shared_ptr<AudioFormat> PortableMedia::makeFormat(const AudioStreamBasicDescription& asbd) {
-    try {
-        return PortableAudioFormat::fromStreamDescription(asbd);
-    } catch (const std::bad_alloc&) {
-        return nullptr;
+    if (auto kept = formats_.find(asbd)) {
+        return kept; // accepted when it was made: the same description is accepted again
     }
+    return shared(PortableAudioFormat::describe(asbd));
 }
 
 std::shared_ptr<AudioFormat> PortableMedia::makeFormat(CommonFormat format, double sampleRate,
                                                        std::uint32_t channels, bool interleaved) {
+    return shared(PortableAudioFormat::describe(format, sampleRate, channels, interleaved));
+}
+
+std::shared_ptr<AudioFormat>
+PortableMedia::shared(const std::optional<PortableAudioFormat>& format) {
+    if (!format) {
+        return nullptr;
+    }
     try {
-        return PortableAudioFormat::fromCommonFormat(format, sampleRate, channels, interleaved);
+        return formats_.shared(*format);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
@@ -31,7 +38,7 @@ std::shared_ptr<AudioFormat> PortableMedia::makeFormat(CommonFormat format, doub
 
 std::shared_ptr<PCMBuffer> PortableMedia::makePCMBuffer(const std::shared_ptr<AudioFormat>& format,
                                                         std::uint32_t frameCapacity) {
-    return PortablePCMBuffer::make(ownObject<PortableAudioFormat>(format), frameCapacity);
+    return buffers_.make(ownObject<PortableAudioFormat>(format), frameCapacity);
 }
 
 std::shared_ptr<AudioConverter>

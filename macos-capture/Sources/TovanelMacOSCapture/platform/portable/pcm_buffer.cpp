@@ -1,4 +1,4 @@
-// PCM buffers off Apple: owned, zeroed sample memory and the list that describes it.
+// PCM buffers off Apple: owned sample memory and the list that describes it.
 #include "platform/portable/pcm_buffer.h"
 
 #include <algorithm>
@@ -26,45 +26,83 @@ std::uint64_t headBytes(const PortableAudioFormat& format) {
 
 } // namespace
 
-std::shared_ptr<PortablePCMBuffer>
+std::unique_ptr<PortablePCMBuffer>
 PortablePCMBuffer::make(const std::shared_ptr<PortableAudioFormat>& format,
-                        std::uint32_t frameCapacity) {
+                        std::uint32_t frameCapacity, std::uint32_t roomFrames) {
     if (!format || format->bytesPerBufferFrame() == 0) {
         return nullptr;
     }
-    const std::uint64_t bufferBytes =
-        static_cast<std::uint64_t>(frameCapacity) * format->bytesPerBufferFrame();
-    if (bufferBytes > std::numeric_limits<std::uint32_t>::max()) {
+    constexpr std::uint64_t kLargestBufferBytes = std::numeric_limits<std::uint32_t>::max();
+    const std::uint64_t frameBytes = format->bytesPerBufferFrame();
+    if (std::uint64_t{frameCapacity} * frameBytes > kLargestBufferBytes) {
         return nullptr;
     }
+    if (roomFrames < frameCapacity ||
+        std::uint64_t{roomFrames} * frameBytes > kLargestBufferBytes) {
+        roomFrames = frameCapacity;
+    }
     // A zero capacity still gets memory, so every data pointer is a real one.
-    const std::uint64_t stride = alignedUp(std::max<std::uint64_t>(bufferBytes, 1));
+    const std::uint64_t stride = alignedUp(std::max<std::uint64_t>(roomFrames * frameBytes, 1));
     const std::uint64_t head = headBytes(*format);
     const std::uint64_t total = head + stride * format->bufferCount(); // at most 64 × 4 GiB
     if (total > std::numeric_limits<std::size_t>::max()) {
         return nullptr;
     }
     // calloc: large blocks come straight from the kernel already zeroed, without a pass over them.
+    // (Buffers are made rarely: a stream's buffers are taken up again, see PCMBufferPool.)
     SampleMemory memory(static_cast<std::byte*>(std::calloc(static_cast<std::size_t>(total), 1)));
     if (!memory) {
         return nullptr;
     }
     try {
-        return std::make_shared<PortablePCMBuffer>(
-            Token{}, format, frameCapacity, static_cast<std::size_t>(head),
-            static_cast<std::size_t>(stride), std::move(memory));
+        return std::make_unique<PortablePCMBuffer>(
+            Token{}, format, frameCapacity, roomFrames, static_cast<std::size_t>(head),
+            static_cast<std::size_t>(stride), static_cast<std::size_t>(total), std::move(memory));
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
 }
 
+bool PortablePCMBuffer::fits(const PortableAudioFormat& format, std::uint32_t frameCapacity) const {
+    const PortableAudioFormat& mine = *portableFormat_;
+    return frameCapacity <= roomFrames_ && format.sampleType() == mine.sampleType() &&
+           format.channelCount() == mine.channelCount() &&
+           format.isInterleaved() == mine.isInterleaved() &&
+           format.bytesPerBufferFrame() == mine.bytesPerBufferFrame();
+}
+
+void PortablePCMBuffer::takeUp(const std::shared_ptr<PortableAudioFormat>& format,
+                               std::uint32_t frameCapacity) {
+    if (portableFormat_ != format) {
+        portableFormat_ = format;
+        format_ = format;
+    }
+    frameCapacity_ = frameCapacity;
+    frameLength_ = 0;
+    resetList();
+}
+
 PortablePCMBuffer::PortablePCMBuffer(Token, std::shared_ptr<PortableAudioFormat> format,
-                                     std::uint32_t frameCapacity, std::size_t headBytes,
-                                     std::size_t bufferStride, SampleMemory memory)
+                                     std::uint32_t frameCapacity, std::uint32_t roomFrames,
+                                     std::size_t headBytes, std::size_t bufferStride,
+                                     std::size_t memoryBytes, SampleMemory memory)
     : portableFormat_(std::move(format)), format_(portableFormat_), frameCapacity_(frameCapacity),
-      bufferStride_(bufferStride), memory_(std::move(memory)),
-      list_(reinterpret_cast<AudioBufferList*>(memory_.get())),
+      roomFrames_(roomFrames), bufferStride_(bufferStride), memoryBytes_(memoryBytes),
+      memory_(std::move(memory)), list_(reinterpret_cast<AudioBufferList*>(memory_.get())),
       samples_(memory_.get() + headBytes) {
+    resetList();
+    const PortableAudioFormat& layout = *portableFormat_;
+    if (layout.sampleType() == SampleType::float32) {
+        floatChannels_ =
+            reinterpret_cast<float**>(memory_.get() + audioBufferListSize(layout.bufferCount()));
+        for (std::uint32_t c = 0; c < layout.channelCount(); ++c) {
+            floatChannels_[c] = layout.isInterleaved() ? reinterpret_cast<float*>(bufferData(0)) + c
+                                                       : reinterpret_cast<float*>(bufferData(c));
+        }
+    }
+}
+
+void PortablePCMBuffer::resetList() {
     const PortableAudioFormat& layout = *portableFormat_;
     list_->mNumberBuffers = layout.bufferCount();
     const std::uint32_t channelsPerBuffer = layout.isInterleaved() ? layout.channelCount() : 1;
@@ -73,14 +111,6 @@ PortablePCMBuffer::PortablePCMBuffer(Token, std::shared_ptr<PortableAudioFormat>
         records[i].mNumberChannels = channelsPerBuffer;
         records[i].mDataByteSize = frameCapacity_ * layout.bytesPerBufferFrame();
         records[i].mData = bufferData(i);
-    }
-    if (layout.sampleType() == SampleType::float32) {
-        floatChannels_ =
-            reinterpret_cast<float**>(memory_.get() + audioBufferListSize(layout.bufferCount()));
-        for (std::uint32_t c = 0; c < layout.channelCount(); ++c) {
-            floatChannels_[c] = layout.isInterleaved() ? reinterpret_cast<float*>(bufferData(0)) + c
-                                                       : reinterpret_cast<float*>(bufferData(c));
-        }
     }
 }
 

@@ -1,8 +1,9 @@
-// PCM buffers off Apple: zeroed sample memory owned by the buffer, laid out as one block per
-// channel (planar) or one block of whole frames (interleaved), and the buffer's own audio buffer
-// list pointing into it. The list and the channel pointers live at the head of the same
-// allocation as the samples: a buffer is made and freed with two allocations, not four, which
-// counts when one is made for every 10 ms of audio.
+// PCM buffers off Apple: sample memory owned by the buffer, laid out as one block per channel
+// (planar) or one block of whole frames (interleaved), and the buffer's own audio buffer list
+// pointing into it. The list and the channel pointers live at the head of the same allocation as
+// the samples. A new buffer's samples are zeroed; a buffer can be taken up again for another
+// owner of the same layout and a capacity it has room for (see PCMBufferPool), its samples then
+// as they were left.
 #pragma once
 
 #include "platform/media.h"
@@ -23,9 +24,23 @@ class PortablePCMBuffer final : public PCMBuffer {
 
   public:
     // Null when a frame has no bytes, when the capacity in bytes of one buffer does not fit in
-    // 32 bits (the width of mDataByteSize), or when the memory cannot be had.
-    static std::shared_ptr<PortablePCMBuffer>
-    make(const std::shared_ptr<PortableAudioFormat>& format, std::uint32_t frameCapacity);
+    // 32 bits (the width of mDataByteSize), or when the memory cannot be had. The memory has room
+    // for `roomFrames` frames when that is more than the capacity (and fits in 32 bits too), so
+    // the buffer can be taken up again with a larger capacity.
+    static std::unique_ptr<PortablePCMBuffer>
+    make(const std::shared_ptr<PortableAudioFormat>& format, std::uint32_t frameCapacity,
+         std::uint32_t roomFrames = 0);
+
+    // True when this buffer's memory can serve as a buffer of `format` with `frameCapacity`:
+    // the same sample type, channels and interleaving (the rate may differ), and room enough.
+    bool fits(const PortableAudioFormat& format, std::uint32_t frameCapacity) const;
+    // Takes the buffer up again as a buffer of `format` and `frameCapacity`, which fit: its
+    // frame length becomes 0 and its list a new buffer's. The samples stay as they are.
+    void takeUp(const std::shared_ptr<PortableAudioFormat>& format, std::uint32_t frameCapacity);
+    // The frames the memory has room for, the capacity or more.
+    std::uint32_t roomFrames() const { return roomFrames_; }
+    // The bytes of the buffer's memory, its list and pointers included.
+    std::size_t memoryBytes() const { return memoryBytes_; }
 
     const std::shared_ptr<AudioFormat>& format() const override { return format_; }
     std::uint32_t frameCapacity() const override { return frameCapacity_; }
@@ -45,16 +60,21 @@ class PortablePCMBuffer final : public PCMBuffer {
     }
 
     PortablePCMBuffer(Token, std::shared_ptr<PortableAudioFormat> format,
-                      std::uint32_t frameCapacity, std::size_t headBytes, std::size_t bufferStride,
-                      SampleMemory memory);
+                      std::uint32_t frameCapacity, std::uint32_t roomFrames, std::size_t headBytes,
+                      std::size_t bufferStride, std::size_t memoryBytes, SampleMemory memory);
 
   private:
+    // Points the list's records at the samples with the capacity's sizes.
+    void resetList();
+
     std::shared_ptr<PortableAudioFormat> portableFormat_;
     std::shared_ptr<AudioFormat> format_;
     std::uint32_t frameCapacity_;
+    std::uint32_t roomFrames_;
     std::uint32_t frameLength_ = 0;
     std::size_t bufferStride_; // bytes from one buffer's start to the next
-    SampleMemory memory_;      // the list, the channel pointers, then the samples
+    std::size_t memoryBytes_;
+    SampleMemory memory_; // the list, the channel pointers, then the samples
     AudioBufferList* list_;
     float** floatChannels_ = nullptr; // null unless the samples are 32-bit float
     std::byte* samples_;

@@ -1,6 +1,8 @@
 // A record stream on the shared connection.
 #include "platform/pulse/record_stream.h"
 
+#include <algorithm>
+
 namespace tovanel::platform::pulse {
 
 std::optional<PlatformError> RecordStream::open(PulseConnection& connection, const Options& options,
@@ -79,30 +81,31 @@ void RecordStream::onState(pa_stream* stream, void* self) {
     owner->connection_.signal();
 }
 
-void RecordStream::onRead(pa_stream*, std::size_t, void* self) {
-    static_cast<RecordStream*>(self)->readAvailable();
+void RecordStream::onRead(pa_stream*, std::size_t bytes, void* self) {
+    static_cast<RecordStream*>(self)->read(bytes);
 }
 
-// Peeks until the stream has nothing left: an empty peek answers what pa_stream_readable_size
-// would, and every libpulse call costs a getpid system call for its fork check.
-void RecordStream::readAvailable() {
-    for (;;) {
+// Reads the `bytes` the stream holds now, chunk by chunk, and asks for no more: libpulse calls
+// again when more arrives, and every libpulse call costs a getpid system call for its fork check.
+void RecordStream::read(std::size_t bytes) {
+    while (bytes > 0) {
         const void* data = nullptr;
-        std::size_t bytes = 0;
-        if (pa_stream_peek(stream_, &data, &bytes) < 0) {
+        std::size_t chunk = 0;
+        if (pa_stream_peek(stream_, &data, &chunk) < 0) {
             reportFailure(
                 pulseError("pa_stream_peek", pa_context_errno(pa_stream_get_context(stream_))));
             return;
         }
-        if (bytes == 0) {
-            return; // nothing left to read
+        if (chunk == 0) {
+            return; // nothing left to read after all
         }
         // A hole (no data) is the server saying nothing was recorded there: nothing is made up
         // for it.
-        if (data != nullptr && !onData_(static_cast<const std::uint8_t*>(data), bytes)) {
+        if (data != nullptr && !onData_(static_cast<const std::uint8_t*>(data), chunk)) {
             return;
         }
         pa_stream_drop(stream_);
+        bytes -= std::min(chunk, bytes);
     }
 }
 

@@ -2,8 +2,11 @@
 #include "platform/pulse/screen_capture.h"
 
 #include "platform/portable/sample_buffer.h"
+#include "platform/pulse/planar_frames.h"
+#include "platform/pulse/planar_sample_buffer.h"
 #include "platform/pulse/record_stream.h"
 
+#include <array>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -48,6 +51,57 @@ void countClient(pa_context*, const pa_sink_input_info* info, int eol, void* use
     }
 }
 
+struct Handover;
+
+// One sample buffer on its way to the audio output, filled again for every trip. From the
+// moment it leaves the resting slots until it is back, it holds the hand-over it belongs to. It
+// keeps the output and queue it goes to, as registered when it took them.
+struct Slot {
+    PlanarSampleBuffer buffer;
+    std::shared_ptr<Handover> handover;
+    std::weak_ptr<StreamOutput> output;
+    std::shared_ptr<SerialQueue> queue;
+    unsigned registration = 0; // which registration output and queue come from
+};
+
+// What the stream shares with the buffers it hands to the audio output's queue: the output and
+// the slots at rest. A job not yet run keeps it alive through its slot; the stream itself, which
+// owns the record stream, is never kept alive by a job (a job may run on the main-loop thread,
+// where the record stream cannot be closed).
+struct Handover {
+    Handover() = default;
+    ~Handover() { std::unique_ptr<Slot> last(latest.load()); }
+    Handover(const Handover&) = delete;
+    Handover& operator=(const Handover&) = delete;
+
+    // The slot back last, apart from the others: with the handler keeping up, one slot goes
+    // back and forth without a lock.
+    std::atomic<Slot*> latest{nullptr};
+    std::atomic<int> away{0};               // slots being filled or travelling
+    std::atomic<unsigned> registrations{0}; // counts the audio output's registrations
+    std::mutex mutex;
+    std::weak_ptr<StreamOutput> output; // under the mutex
+    std::shared_ptr<SerialQueue> queue; // under the mutex; null until an output is registered
+    std::vector<std::unique_ptr<Slot>> resting; // under the mutex
+};
+
+// The job that hands a filled slot's buffer to the output, then puts the slot to rest. It
+// captures the slot's address only, which keeps it within std::function's own storage: a job
+// costs no allocation.
+void handOver(Slot* travelling) {
+    std::unique_ptr<Slot> slot(travelling);
+    if (const auto output = slot->output.lock()) {
+        output->streamDidOutputSampleBuffer(slot->buffer, StreamOutputType::audio);
+    }
+    const std::shared_ptr<Handover> handover = std::move(slot->handover);
+    handover->away.fetch_sub(1, std::memory_order_relaxed);
+    std::unique_ptr<Slot> displaced(handover->latest.exchange(slot.release()));
+    if (displaced) {
+        std::lock_guard lock(handover->mutex);
+        handover->resting.push_back(std::move(displaced));
+    }
+}
+
 class PulseCaptureStream final : public CaptureStream,
                                  public std::enable_shared_from_this<PulseCaptureStream> {
   public:
@@ -60,8 +114,10 @@ class PulseCaptureStream final : public CaptureStream,
                     const std::shared_ptr<SerialQueue>& sampleHandlerQueue) override {
         // Registering the screen output succeeds: nothing here makes pictures for it.
         if (type == StreamOutputType::audio) {
-            std::lock_guard lock(mutex_);
-            audio_ = Output{std::move(output), sampleHandlerQueue};
+            std::lock_guard lock(handover_->mutex);
+            handover_->output = std::move(output);
+            handover_->queue = sampleHandlerQueue;
+            handover_->registrations.fetch_add(1, std::memory_order_release);
         }
         return std::nullopt;
     }
@@ -74,11 +130,6 @@ class PulseCaptureStream final : public CaptureStream,
     }
 
   private:
-    struct Output {
-        std::weak_ptr<StreamOutput> output;
-        std::shared_ptr<SerialQueue> queue;
-    };
-
     std::optional<PlatformError> open() {
         if (configuration_.sampleRate <= 0 || configuration_.sampleRate > PA_RATE_MAX ||
             configuration_.channelCount <= 0 || configuration_.channelCount > PA_CHANNELS_MAX) {
@@ -86,16 +137,20 @@ class PulseCaptureStream final : public CaptureStream,
         }
         const auto rate = static_cast<std::uint32_t>(configuration_.sampleRate);
         const auto channels = static_cast<std::uint32_t>(configuration_.channelCount);
-        frameBytes_ = channels * 4;
+        // The server sends interleaved frames; they are handed over as the screen-capture
+        // service hands its audio over: 32-bit float, one buffer per channel.
+        planar_ = PlanarFrames(channels);
+        fragmentFrames_ = rate * kCaptureFragmentMilliseconds / 1000;
         description_ = std::make_shared<portable::PortableFormatDescription>(
             AudioStreamBasicDescription{static_cast<double>(rate), kAudioFormatLinearPCM,
-                                        kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked,
-                                        frameBytes_, 1, frameBytes_, channels, 32, 0});
+                                        kAudioFormatFlagIsFloat | kAudioFormatFlagIsPacked |
+                                            kAudioFormatFlagIsNonInterleaved,
+                                        4, 1, 4, channels, 32, 0});
         RecordStream::Options options;
         options.source = "@DEFAULT_MONITOR@";
         options.sampleSpec =
             pa_sample_spec{PA_SAMPLE_FLOAT32LE, rate, static_cast<std::uint8_t>(channels)};
-        options.fragmentBytes = rate * kCaptureFragmentMilliseconds / 1000 * frameBytes_;
+        options.fragmentBytes = static_cast<std::uint32_t>(fragmentFrames_) * channels * 4;
         options.name = "system audio capture";
         PulseConnection::Lock lock(connection_);
         return RecordStream::open(
@@ -112,48 +167,72 @@ class PulseCaptureStream final : public CaptureStream,
             stream_);
     }
 
-    // Main-loop thread: hands whole frames to the audio output's queue as one sample buffer.
-    // While that queue is idle the handler runs right here, as one of its jobs: a buffer then
-    // costs one thread wake-up, not two. A reader that stalls the handler's write holds this
-    // thread meanwhile; the server keeps what it records, up to its buffer, until we read again.
+    // Main-loop thread: splits the chunk's whole frames out of libpulse's memory into the slot
+    // being filled, planar as the screen-capture service hands its audio over, and sends the
+    // slot to the audio output's queue once it holds a fragment: a chunk the server cut short
+    // waits for the rest of its fragment instead of making a trip of its own. While that queue is
+    // idle the handler runs right here, as one of its jobs: a buffer then costs one thread
+    // wake-up, not two, and the slot is back at rest before the next chunk (see RecordStream on
+    // what a reader that stalls the handler's write holds up meanwhile).
     bool deliver(const std::uint8_t* data, std::size_t bytes) {
-        if (inFlight_->load() >= kMostBuffersInFlight) {
-            return false;
-        }
-        Output audio;
-        {
-            std::lock_guard lock(mutex_);
-            audio = audio_;
-        }
-        if (!audio.queue) {
-            return true; // nobody listens: the data is consumed and dropped
-        }
-        std::vector<portable::PortableSampleBuffer::Buffer> buffers(1);
-        buffers[0].channels = frameBytes_ / 4;
-        std::vector<std::uint8_t>& frames = buffers[0].bytes;
-        if (carry_.empty() && bytes % frameBytes_ == 0) {
-            frames.assign(data, data + bytes); // the usual case: whole frames, one copy
-        } else {
-            // A frame split across chunks waits for its other part.
-            carry_.insert(carry_.end(), data, data + bytes);
-            const std::size_t whole = carry_.size() / frameBytes_ * frameBytes_;
-            frames.assign(carry_.begin(), carry_.begin() + static_cast<std::ptrdiff_t>(whole));
-            carry_.erase(carry_.begin(), carry_.begin() + static_cast<std::ptrdiff_t>(whole));
-        }
-        if (frames.empty()) {
-            return true;
-        }
-        const std::size_t frameCount = frames.size() / frameBytes_;
-        auto buffer = std::make_shared<portable::PortableSampleBuffer>(
-            description_, static_cast<std::int64_t>(frameCount), std::move(buffers));
-        ++*inFlight_;
-        audio.queue->asyncOrRunHere([output = audio.output, buffer, inFlight = inFlight_] {
-            if (const auto alive = output.lock()) {
-                alive->streamDidOutputSampleBuffer(*buffer, StreamOutputType::audio);
+        if (!filling_) {
+            switch (takeSlot()) {
+            case Take::taken:
+                break;
+            case Take::nobodyListens:
+                return true; // the data is consumed and dropped
+            case Take::tooManyAway:
+                return false; // the data stays in the stream for the next call
             }
-            --*inFlight;
-        });
+        }
+        PlanarSampleBuffer& buffer = filling_->buffer;
+        const std::size_t frames = planar_.wholeFrames(bytes);
+        buffer.reserveMore(frames);
+        std::array<std::uint8_t*, PlanarFrames::kMaxChannels> ends;
+        for (std::uint32_t c = 0; c < planar_.channels(); ++c) {
+            ends[c] = buffer.channelEnd(c);
+        }
+        planar_.split(data, bytes, ends.data());
+        buffer.add(frames);
+        if (buffer.numSamples() >= static_cast<std::int64_t>(fragmentFrames_)) {
+            const std::shared_ptr<SerialQueue> queue = filling_->queue;
+            queue->asyncOrRunHere([travelling = filling_.release()] { handOver(travelling); });
+        }
         return true;
+    }
+
+    enum class Take { taken, nobodyListens, tooManyAway };
+
+    // Takes a slot to fill: the one back last when it is there, another resting one, or a new one
+    // (one more than were ever away at once).
+    Take takeSlot() {
+        Handover& handover = *handover_;
+        if (handover.away.load(std::memory_order_relaxed) >= kMostBuffersInFlight) {
+            return Take::tooManyAway;
+        }
+        std::unique_ptr<Slot> slot(handover.latest.exchange(nullptr));
+        const unsigned registration = handover.registrations.load(std::memory_order_acquire);
+        if (!slot || slot->registration != registration) {
+            std::lock_guard lock(handover.mutex);
+            if (!handover.queue) {
+                return Take::nobodyListens;
+            }
+            if (!slot && !handover.resting.empty()) {
+                slot = std::move(handover.resting.back());
+                handover.resting.pop_back();
+            }
+            if (!slot) {
+                slot = std::make_unique<Slot>();
+            }
+            slot->output = handover.output;
+            slot->queue = handover.queue;
+            slot->registration = registration;
+        }
+        handover.away.fetch_add(1, std::memory_order_relaxed);
+        slot->handover = handover_;
+        slot->buffer.start(description_, planar_.channels(), fragmentFrames_);
+        filling_ = std::move(slot);
+        return Take::taken;
     }
 
     void reportStop(const PlatformError& error) {
@@ -165,13 +244,12 @@ class PulseCaptureStream final : public CaptureStream,
     PulseConnection& connection_;
     const StreamConfiguration configuration_;
     const std::weak_ptr<StreamDelegate> delegate_;
-    std::mutex mutex_;
-    Output audio_; // the audio output, once registered
+    const std::shared_ptr<Handover> handover_ = std::make_shared<Handover>();
     // Main-loop thread from open() on.
-    std::uint32_t frameBytes_ = 8;
+    PlanarFrames planar_{2};
+    std::size_t fragmentFrames_ = 480;
     std::shared_ptr<const FormatDescription> description_;
-    std::vector<std::uint8_t> carry_;
-    const std::shared_ptr<std::atomic<int>> inFlight_ = std::make_shared<std::atomic<int>>(0);
+    std::unique_ptr<Slot> filling_;        // the slot the next chunk goes into, once one was taken
     std::unique_ptr<RecordStream> stream_; // last: disconnected before the rest goes
 };
 

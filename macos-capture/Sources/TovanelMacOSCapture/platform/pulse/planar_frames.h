@@ -1,0 +1,37 @@
+// A record stream's fragments of interleaved 32-bit frames, laid out as the screen-capture
+// service hands its audio over: one run of samples per channel (planar). The split is the copy
+// out of libpulse's memory, so the bytes are moved once. A frame cut across two fragments is kept
+// whole: its first part waits for the rest.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace tovanel::platform::pulse {
+
+class PlanarFrames {
+  public:
+    static constexpr std::uint32_t kMaxChannels = 32; // PA_CHANNELS_MAX
+
+    // 1 to kMaxChannels channels of 4-byte samples.
+    explicit PlanarFrames(std::uint32_t channels);
+
+    std::uint32_t channels() const { return channels_; }
+    // The whole frames that `bytes` more bytes complete, counting the part of a frame waiting.
+    std::size_t wholeFrames(std::size_t bytes) const {
+        return (waitingBytes_ + bytes) / frameBytes_;
+    }
+    // Writes the whole frames of the waiting part and `data` into `channels[c]` for every channel
+    // c, wholeFrames(bytes) samples each, and keeps what is left of a frame for the next call.
+    // `channels` is not read when no frame is whole.
+    void split(const std::uint8_t* data, std::size_t bytes, std::uint8_t* const* channels);
+
+  private:
+    std::uint32_t channels_;
+    std::size_t frameBytes_;
+    std::array<std::uint8_t, 4 * kMaxChannels> waiting_{}; // the first part of a cut frame
+    std::size_t waitingBytes_ = 0;
+};
+
+} // namespace tovanel::platform::pulse
