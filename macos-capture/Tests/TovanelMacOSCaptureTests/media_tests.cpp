@@ -1,9 +1,11 @@
 // The portable media: which stream descriptions make formats, how PCM and sample buffers lay out
 // their memory, and the converter's decoding, layouts, channels, held-back frames, end of stream
 // and errors.
+#include "pcm/byte_block.h"
 #include "platform/portable/converter_status.h"
 #include "platform/portable/media.h"
 #include "platform/portable/sample_buffer.h"
+#include "platform/pulse/planar_frames.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
@@ -146,6 +148,67 @@ TEST(Buffers, OwnTheirMemoryDescribedByTheirListAndHandItOutAsCoreMediaDoes) {
     EXPECT_TRUE(description->isEqual(PortableFormatDescription(pcm(48000, 2, 32, 4, kPlanar))));
     EXPECT_FALSE(description->isEqual(PortableFormatDescription(pcm(44100, 2, 32, 4, kPlanar))));
     EXPECT_FALSE(description->isEqual(PortableFormatDescription(std::nullopt)));
+}
+
+TEST(Buffers, ComeBackForTheSameLayoutOnlyOnceLetGoAndFormatsAreShared) {
+    PortableMedia media;
+    const auto planar = media.makeFormat(CommonFormat::float32, 48000, 2, false);
+    EXPECT_EQ(media.makeFormat(pcm(48000, 2, 32, 4, kFloat | kPlanar)), planar) << "one object";
+    EXPECT_EQ(media.makeFormat(AudioStreamBasicDescription{}), nullptr) << "still refused";
+    const auto data = [](const std::shared_ptr<PCMBuffer>& b) {
+        return b->mutableAudioBufferList().mBuffers[0].mData;
+    };
+    void* memory = nullptr;
+    {
+        const auto first = media.makePCMBuffer(planar, 480);
+        first->setFrameLength(480);
+        first->mutableAudioBufferList().mBuffers[0].mDataByteSize = 7;
+        memory = data(first);
+        EXPECT_NE(data(media.makePCMBuffer(planar, 480)), memory) << "never while it is held";
+    }
+    const auto again =
+        media.makePCMBuffer(media.makeFormat(CommonFormat::float32, 24000, 2, false), 400);
+    EXPECT_EQ(data(again), memory) << "the same layout at another rate, with room enough";
+    EXPECT_EQ(again->frameLength() + again->frameCapacity() + again->format()->sampleRate(), 24400);
+    EXPECT_EQ(again->mutableAudioBufferList().mBuffers[0].mDataByteSize, 1600u) << "taken up anew";
+    const auto other =
+        media.makePCMBuffer(media.makeFormat(CommonFormat::float32, 48000, 2, true), 4);
+    EXPECT_NE(data(other), memory) << "never for another layout";
+    ByteBlock spare = ByteBlock::forOverwrite(100);
+    const std::uint8_t* bytes = spare.data();
+    ByteBlock reused = ByteBlock::forOverwrite(50, std::move(spare));
+    EXPECT_EQ(reused.data(), bytes);
+    EXPECT_EQ(reused.size(), 50u);
+    EXPECT_EQ(ByteBlock::forOverwrite(101, ByteBlock::forOverwrite(100)).size(), 101u);
+}
+
+// Interleaved frames cut anywhere come out whole, in planar runs, bit for bit.
+TEST(PlanarFrames, KeepAFrameCutAcrossFragmentsWhole) {
+    for (const std::uint32_t channels : {2u, 3u}) {
+        std::vector<std::uint32_t> words(channels * 500);
+        for (std::size_t i = 0; i < words.size(); ++i) {
+            words[i] = static_cast<std::uint32_t>(i * 2654435761u);
+        }
+        pulse::PlanarFrames frames(channels);
+        std::vector<std::vector<std::uint32_t>> runs(channels);
+        const auto* bytes = reinterpret_cast<const std::uint8_t*>(words.data());
+        for (std::size_t at = 0, cut = 1; at < words.size() * 4; at += cut, cut = cut % 13 + 1) {
+            const std::size_t size = std::min(cut, words.size() * 4 - at);
+            std::vector<std::vector<std::uint32_t>> out(
+                channels, std::vector<std::uint32_t>(frames.wholeFrames(size)));
+            std::vector<std::uint8_t*> pointers;
+            for (auto& run : out) {
+                pointers.push_back(reinterpret_cast<std::uint8_t*>(run.data()));
+            }
+            frames.split(bytes + at, size, pointers.data());
+            for (std::uint32_t c = 0; c < channels; ++c) {
+                runs[c].insert(runs[c].end(), out[c].begin(), out[c].end());
+            }
+        }
+        for (std::size_t i = 0; i < words.size(); ++i) {
+            ASSERT_EQ(runs[i % channels].at(i / channels), words[i]) << channels << " " << i;
+        }
+    }
 }
 
 // One conversion call into a fresh output of `capacity` frames, fed from `stream` for as long as
