@@ -1,17 +1,15 @@
 // Start-up and app mode: the mode from the name and switch, the failure path every source
-// shares, and the supervisor's choices (the built program runs them end to end in the
-// integration cases).
+// shares, and the supervisor's choices (the integration cases run the built program end to end,
+// the stale-sender pattern against the real pkill among them).
 #include "capture/capture_source.h"
 #include "launcher/entry_point.h"
 #include "launcher/launch_mode.h"
 #include "sim/sim_platform.h"
 #include "supervisor/sender_paths.h"
-#include "supervisor/stale_sender.h"
 #include "supervisor/tovanel_sender_app.h"
 #include "test_support.h"
 
 #include <gtest/gtest.h>
-#include <regex.h>
 
 #include <thread>
 
@@ -42,21 +40,6 @@ TEST(Launcher, AppModeByExactNameOrTheSwitchAndOneFailurePath) {
         ADD_FAILURE() << "a line was built for nobody";
         return "";
     });
-}
-
-TEST(Launcher, TheStaleSenderPatternMatchesOnlyThisPathAndExactlyThisPort) {
-    const std::string path = "/tmp/a.b+(c)[d]{1}^$|?*\\/tovanel-sender";
-    regex_t pattern;
-    ASSERT_EQ(::regcomp(&pattern, staleSenderPattern(path, "48100").c_str(), REG_EXTENDED), 0);
-    for (const auto& [line, matches] : std::vector<std::pair<std::string, bool>>{
-             {path + " --port 48100 --input stdin", true},
-             {path + " --port 48100", true},
-             {"/tmp/aXb+(c)[d]{1}^$|?*\\/tovanel-sender --port 48100", false},
-             {path + " --port 481000", false},
-             {path + " --port 4810", false}}) {
-        EXPECT_EQ(::regexec(&pattern, line.c_str(), 0, nullptr, 0) == 0, matches) << line;
-    }
-    ::regfree(&pattern);
 }
 
 class Supervisor : public ::testing::Test {
