@@ -82,20 +82,20 @@ inline std::string readFile(const std::string& path) {
     return content.str();
 }
 
-inline std::vector<std::uint8_t> bytesOf(const std::vector<float>& samples) {
-    std::vector<std::uint8_t> bytes(samples.size() * 4);
-    if (!samples.empty()) {
-        std::memcpy(bytes.data(), samples.data(), bytes.size());
+// The same bytes seen as other elements (a trailing part of one is dropped).
+template <class To, class From>
+std::vector<To> recast(const std::vector<From>& from) {
+    std::vector<To> to(from.size() * sizeof(From) / sizeof(To));
+    if (!to.empty()) {
+        std::memcpy(to.data(), from.data(), to.size() * sizeof(To));
     }
-    return bytes;
+    return to;
 }
-
+inline std::vector<std::uint8_t> bytesOf(const std::vector<float>& samples) {
+    return recast<std::uint8_t>(samples);
+}
 inline std::vector<std::uint32_t> wordsOf(const std::vector<std::uint8_t>& bytes) {
-    std::vector<std::uint32_t> words(bytes.size() / 4);
-    if (!words.empty()) {
-        std::memcpy(words.data(), bytes.data(), words.size() * 4);
-    }
-    return words;
+    return recast<std::uint32_t>(bytes);
 }
 
 inline float fromBits(std::uint32_t bits) {

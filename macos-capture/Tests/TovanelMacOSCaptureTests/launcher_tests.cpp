@@ -20,16 +20,14 @@ using namespace platform;
 using Args = std::vector<std::string>;
 
 TEST(Launcher, AppModeByExactNameOrTheSwitchAndOneFailurePath) {
-    for (const auto& [arguments, app] : std::vector<std::pair<Args, bool>>{
-             {{}, false},
-             {{"tovanel-macos-capture"}, false},
-             {{"/Applications/PC Tovanel Sender.app/Contents/MacOS/PC Tovanel Sender"}, true},
-             {{"Tovanel Sender"}, true},
-             {{"./tovanel sender"}, false},
-             {{"/x/Tovanel Sender/tool"}, false},
-             {{"tool", "-v", "--app"}, true},
-             {{"--app"}, true},
-             {{"tool", "--APP", "--app=1"}, false}}) {
+    // clang-format off
+    const std::vector<std::pair<Args, bool>> cases = {
+        {{}, false}, {{"tovanel-macos-capture"}, false}, {{"Tovanel Sender"}, true},
+        {{"/Applications/PC Tovanel Sender.app/Contents/MacOS/PC Tovanel Sender"}, true},
+        {{"./tovanel sender"}, false}, {{"/x/Tovanel Sender/tool"}, false},
+        {{"tool", "-v", "--app"}, true}, {{"--app"}, true}, {{"tool", "--APP", "--app=1"}, false}};
+    // clang-format on
+    for (const auto& [arguments, app] : cases) {
         EXPECT_EQ(selectLaunchMode(arguments) == LaunchMode::app, app) << arguments.size();
     }
     const auto shown = [](const std::string& m) { std::fprintf(stderr, "<%s>", m.c_str()); };

@@ -80,14 +80,10 @@ TEST(Formats, AreMadeOnlyFromConsistentLittleEndianLinearPcm) {
             EXPECT_EQ(format->isInterleaved(), (asbd.mFormatFlags & kPlanar) == 0);
         }
     }
-    for (const auto& [common, rate, channels] :
-         std::vector<std::tuple<CommonFormat, double, std::uint32_t>>{
-             {CommonFormat::other, 48000, 2},
-             {CommonFormat::float32, 48000, 0},
-             {CommonFormat::float32, 48000, 3},
-             {CommonFormat::float32, -48000, 2}}) {
-        EXPECT_EQ(media.makeFormat(common, rate, channels, false), nullptr) << channels;
-    }
+    EXPECT_FALSE(media.makeFormat(CommonFormat::other, 48000, 2, false) ||
+                 media.makeFormat(CommonFormat::float32, 48000, 0, false) ||
+                 media.makeFormat(CommonFormat::float32, 48000, 3, false) ||
+                 media.makeFormat(CommonFormat::float32, -48000, 2, false));
     const auto target = media.makeFormat(CommonFormat::float32, 48000, 2, false);
     EXPECT_EQ(target->streamDescription(), pcm(48000, 2, 32, 4, kFloat | kPlanar));
     EXPECT_FALSE(target->isEqual(*media.makeFormat(CommonFormat::float32, 48000, 2, true)));
@@ -139,8 +135,6 @@ TEST(Buffers, OwnTheirMemoryDescribedByTheirListAndHandItOutAsCoreMediaDoes) {
     ASSERT_EQ(sample.fillAudioBufferList(*filled.get(), size, retained), 0);
     const auto second = audioBuffers(*filled.get(), filled.get()->mNumberBuffers).back();
     EXPECT_EQ(second.mDataByteSize * 10 + *static_cast<const std::uint8_t*>(second.mData), 49u);
-    EXPECT_TRUE(description->isEqual(PortableFormatDescription(pcm(48000, 2, 32, 4, kPlanar))));
-    EXPECT_FALSE(description->isEqual(PortableFormatDescription(pcm(44100, 2, 32, 4, kPlanar))));
     EXPECT_FALSE(description->isEqual(PortableFormatDescription(std::nullopt)));
 }
 
@@ -249,10 +243,8 @@ std::shared_ptr<PCMBuffer> bufferOf(PortableMedia& media, const AudioStreamBasic
 }
 
 template <class T>
-std::vector<std::uint8_t> raw(std::initializer_list<T> values) {
-    std::vector<std::uint8_t> bytes(values.size() * sizeof(T));
-    std::memcpy(bytes.data(), values.begin(), bytes.size());
-    return bytes;
+std::vector<std::uint8_t> raw(std::vector<T> values) {
+    return test::recast<std::uint8_t>(values);
 }
 
 TEST(Converter, DecodesEverySampleTypeExactlyAndMapsChannels) {

@@ -8,7 +8,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <limits>
 
 // Fault sets name only the faults they inject.
@@ -75,11 +74,8 @@ class Conversion : public ::testing::Test {
         auto result = convertToTargetPCM(buffer, state);
         const auto* block = std::get_if<ByteBlock>(&result);
         EXPECT_TRUE(block) << localizedDescription(std::get<ConversionError>(result));
-        std::vector<float> samples(block ? block->size() / 4 : 0);
-        if (!samples.empty()) {
-            std::memcpy(samples.data(), block->data(), samples.size() * 4);
-        }
-        return samples;
+        return block ? test::recast<float>(std::vector(block->begin(), block->end()))
+                     : std::vector<float>{};
     }
     ConversionError failure(const SampleBuffer& buffer) {
         auto result = convertToTargetPCM(buffer, state);
@@ -116,27 +112,20 @@ TEST_F(Conversion, TargetFormatAndSameRateLayoutsPassBitForBitWithOrWithoutAConv
     EXPECT_EQ(platform.media.capacities().back(), 496u) << "480 frames plus 16";
 }
 
-// 44.1 kHz int16 stereo and 24 kHz mono: the capacity asked for, and a tone coming out whole
-// (the converter's own tests hold it to the frame).
-TEST_F(Conversion, OtherRatesAreResampledAsOneContinuousSignal) {
+// 44.1 kHz int16 stereo and 24 kHz mono: room for the frames the rate gives plus 16, and mono on
+// both sides (the converter's own tests hold the resampling to the sample).
+TEST_F(Conversion, OtherRatesGoThroughTheConverterWithRoomForWhatItHeldBack) {
     for (const auto& [format, channels, capacity] :
          {std::tuple{sim::pcmFormat(44100, 2, true, 16), 2, 1130u},
           std::tuple{sim::pcmFormat(24000, 1, false), 1, 2064u}}) {
-        state = {};
-        std::vector<float> out;
-        for (std::size_t chunk = 0, phase = 0; chunk < 10; ++chunk) {
-            std::vector<float> tone(1024);
-            for (float& sample : tone) {
-                sample =
-                    float(0.5 * std::sin(2 * M_PI * 1000.0 * double(phase++) / format.mSampleRate));
-            }
-            const auto part = converted(*sim::audioBuffer(format, std::vector(channels, tone)));
-            out.insert(out.end(), part.begin(), part.end());
+        for (int chunk = 0; chunk < 2; ++chunk) {
+            const auto out =
+                converted(*sim::audioBuffer(format, std::vector(channels, ramp(1024, 0.1f))));
             EXPECT_EQ(platform.media.capacities().back(), capacity);
-        }
-        for (std::size_t i = 2000; i < out.size() / 2; i += 7) { // past the filter's start
-            ASSERT_NEAR(out[2 * i], 0.5 * std::sin(2 * M_PI * 1000.0 * double(i) / 48000.0), 0.02);
-            ASSERT_EQ(out[2 * i], out[2 * i + 1]) << "mono goes to both sides";
+            ASSERT_GT(out.size(), 1000u);
+            for (std::size_t i = 0; i < out.size(); i += 2) {
+                ASSERT_EQ(out[i], out[i + 1]) << i;
+            }
         }
     }
 }
@@ -235,33 +224,6 @@ TEST_F(Conversion, TheOneShotInputGivesAWholeBufferOnceAndNeverEndsTheStream) {
         EXPECT_EQ(input(1, status), nullptr);
         EXPECT_EQ(status, ConverterInputStatus::noDataNow);
     }
-}
-
-TEST_F(Conversion, InterleavingTakesLeftAndRightFromWhateverLayoutTheBufferHas) {
-    auto& media = platform.media;
-    const auto fill = [&](bool interleaved, std::uint32_t channels, CommonFormat type) {
-        auto buffer = media.makePCMBuffer(media.makeFormat(type, 48000, channels, interleaved), 3);
-        buffer->setFrameLength(3);
-        if (float* const* data = buffer->floatChannelData()) {
-            for (std::uint32_t c = 0; c < channels; ++c) {
-                for (std::uint32_t i = 0; i < 3; ++i) {
-                    data[c][i * buffer->stride()] = float(10 * c + i);
-                }
-            }
-        }
-        return buffer;
-    };
-    const auto interleaved = [&](bool layout, std::uint32_t channels) {
-        const ByteBlock block = interleavedStereo(*fill(layout, channels, CommonFormat::float32));
-        return std::vector<std::uint8_t>(block.begin(), block.end());
-    };
-    EXPECT_EQ(interleaved(false, 2), bytesOf({0, 10, 1, 11, 2, 12}));
-    EXPECT_EQ(interleaved(true, 2), bytesOf({0, 10, 1, 11, 2, 12}));
-    EXPECT_EQ(interleaved(false, 1), bytesOf({0, 0, 1, 1, 2, 2}));
-    EXPECT_TRUE(interleavedStereo(*fill(false, 2, CommonFormat::int16)).empty());
-    auto empty = fill(false, 2, CommonFormat::float32);
-    empty->setFrameLength(0);
-    EXPECT_TRUE(interleavedStereo(*empty).empty());
 }
 
 } // namespace

@@ -14,7 +14,6 @@
 
 #include <atomic>
 #include <future>
-#include <set>
 #include <thread>
 
 namespace tovanel::platform {
@@ -57,7 +56,7 @@ TEST(OutputHandle, HandsOverEveryByteThroughAFullNonBlockingPipe) {
 }
 
 // The reader has gone: the process ends at the write, silently, whatever it inherited.
-void writeWithoutReader(int disposition, bool closeDuringWrite) {
+void writeWithoutReader(int disposition) {
     sigset_t pipeOnly;
     sigemptyset(&pipeOnly);
     sigaddset(&pipeOnly, SIGPIPE);
@@ -65,20 +64,15 @@ void writeWithoutReader(int disposition, bool closeDuringWrite) {
         ? (void)::signal(SIGPIPE, SIG_IGN)
         : (void)::pthread_sigmask(disposition == 2 ? SIG_BLOCK : SIG_UNBLOCK, &pipeOnly, nullptr);
     auto [reading, writing] = pipeEnds();
-    std::thread closer([fd = std::move(reading), closeDuringWrite]() mutable {
-        std::this_thread::sleep_for(std::chrono::milliseconds(closeDuringWrite ? 50 : 0));
-        fd.reset();
-    });
-    closeDuringWrite ? closer.detach() : closer.join();
+    reading.reset();
     FdOutputHandle::owning(std::move(writing)).write(numbered(4 * 1024 * 1024));
     std::exit(0);
 }
 
 TEST(OutputHandle, EndsTheProcessSilentlyWhenTheReaderIsGoneAndWithAReasonOtherwise) {
     for (const int disposition : {0, 1, 2}) { // default, ignored, blocked
-        EXPECT_EXIT(writeWithoutReader(disposition, false), KilledBySignal(SIGPIPE), "^$");
+        EXPECT_EXIT(writeWithoutReader(disposition), KilledBySignal(SIGPIPE), "^$");
     }
-    EXPECT_EXIT(writeWithoutReader(1, true), KilledBySignal(SIGPIPE), "^$");
     EXPECT_EXIT(FdOutputHandle::owning(UniqueFd(::open("/dev/full", O_WRONLY))).write(numbered(9)),
                 ExitedWithCode(1), "^PCM output write failed: No space left on device\n$");
 }
@@ -121,16 +115,11 @@ TEST(Files, ReplaceAtomicallyNeverFollowingOrLeavingAnythingAndPathsResolve) {
     EXPECT_EQ(files.resolvingSymlinksInPath("/no/such/x"), "/no/such/x");
 }
 
-TEST(Processes, TheChildGetsItsArgumentsPipeAndStreamsOnlyAndDefaultSignalsAndReportsItsEnd) {
+TEST(Processes, TheChildGetsItsArgumentsPipeAndDefaultSignalsAndReportsItsEnd) {
     test::TempDir dir;
     posix::PosixProcesses processes;
     auto pipe = processes.makePipe();
     ::testing::internal::CaptureStderr();
-    std::set<int> inheritable; // what this process has open without close-on-exec
-    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
-        const int fd = std::stoi(entry.path().filename());
-        inheritable.insert((::fcntl(fd, F_GETFD) & FD_CLOEXEC) == 0 ? fd : 0);
-    }
     const auto previous = ::signal(SIGTERM, SIG_IGN); // whatever we ignore or block...
     sigset_t blocked, old;
     sigemptyset(&blocked);
@@ -139,7 +128,7 @@ TEST(Processes, TheChildGetsItsArgumentsPipeAndStreamsOnlyAndDefaultSignalsAndRe
     std::promise<TerminationStatus> handled;
     LaunchRequest request{"/bin/sh",
                           {"-c",
-                           "printf '%s|' \"$0\" \"$@\" > args; ls /proc/self/fd > fds; grep SigBlk "
+                           "printf '%s|' \"$0\" \"$@\" > args; grep SigBlk "
                            "/proc/self/status > mask; cat > stdin; echo done; kill -TERM $$",
                            "sh", "a b", "", "\xC3\xA9"},
                           pipe.value().get(),
@@ -165,12 +154,6 @@ TEST(Processes, TheChildGetsItsArgumentsPipeAndStreamsOnlyAndDefaultSignalsAndRe
     EXPECT_EQ(test::readFile(dir / "mask"), "SigBlk:\t0000000000000000\n");
     const std::string input = test::readFile(dir / "stdin");
     EXPECT_EQ(std::vector<std::uint8_t>(input.begin(), input.end()), numbered(100000));
-    std::istringstream listing(test::readFile(dir / "fds"));
-    int extra = 0;
-    for (int fd; listing >> fd;) {
-        extra += inheritable.count(fd) == 0;
-    }
-    EXPECT_EQ(extra, 1) << "only the descriptor ls opens itself";
     EXPECT_EQ(processes.launch({"/no/such", {}, nullptr, {}, {}, {}}).error().description,
               "/no/such: No such file or directory");
     EXPECT_EXIT( // a failed launch still closes our reading end: the writer has no reader
@@ -277,24 +260,11 @@ TEST(Text, LowerCasesUnicodeAndKeepsWhatIsNotUtf8) {
     portable::PortableText text;
     // clang-format off
     const std::vector<std::pair<std::string, std::string>> cases = {
-        {"BlackHole 2CH", "blackhole 2ch"},
-        {"\xC3\x80\xC3\x89\xC3\x8E", "\xC3\xA0\xC3\xA9\xC3\xAE"}, // ÀÉÎ
-        {"\xCE\xA3\xCE\x91", "\xCF\x83\xCE\xB1"},                 // ΣΑ
-        {"\xE1\xBA\x9E", "\xC3\x9F"},                             // ẞ: three bytes to two
-        {"\xE2\x85\xAB", "\xE2\x85\xBB"},                         // Ⅻ: three bytes
-        {"\xF0\x90\x90\x80", "\xF0\x90\x90\xA8"},                 // Deseret: four bytes
-        {"\xEF\xBB\xBF"
-         "BLACKHOLE",
-         "\xEF\xBB\xBF"
-         "blackhole"}, // a byte-order mark stays
-        {"A\xFF"
-         "B\xC0\xAF"
-         "C",
-         "a\xFF"
-         "b\xC0\xAF"
-         "c"},                                                              // invalid, overlong
-        {"\xED\xA0\x80Z\xF4\x90\x80\x80", "\xED\xA0\x80z\xF4\x90\x80\x80"}, // surrogate, too big
-        {"Z\xE2\x82", "z\xE2\x82"},                                         // cut short
+        {"BlackHole 2CH \xC3\x80\xCE\xA3", "blackhole 2ch \xC3\xA0\xCF\x83"},     // À Σ
+        {"\xE1\xBA\x9E\xE2\x85\xAB\xF0\x90\x90\x80", "\xC3\x9F\xE2\x85\xBB\xF0\x90\x90\xA8"}, // ẞ Ⅻ 𐐀
+        {"\xEF\xBB\xBF" "BLACKHOLE", "\xEF\xBB\xBF" "blackhole"}, // a byte-order mark stays
+        {"A\xFF" "B\xC0\xAF" "C\xED\xA0\x80Z\xF4\x90\x80\x80", "a\xFF" "b\xC0\xAF" "c\xED\xA0\x80z\xF4\x90\x80\x80"},
+        {"Z\xE2\x82", "z\xE2\x82"}, // invalid, overlong, surrogate, too big, cut short: kept
     };
     // clang-format on
     for (const auto& [input, expected] : cases) {

@@ -19,14 +19,13 @@ using namespace platform;
 
 // The bytes of an audio buffer list whose records carry these channel counts.
 inline std::vector<std::uint8_t> bufferListBytes(const std::vector<std::uint32_t>& channels) {
-    std::vector<std::uint8_t> bytes(audioBufferListSize(channels.size()));
-    AudioBufferListStorage list(bytes.size());
+    AudioBufferListStorage list(audioBufferListSize(channels.size()));
     list.get()->mNumberBuffers = static_cast<std::uint32_t>(channels.size());
     for (std::size_t i = 0; i < channels.size(); ++i) {
         audioBuffers(*list.get(), channels.size())[i] = {channels[i], 0, nullptr};
     }
-    std::memcpy(bytes.data(), list.get(), bytes.size());
-    return bytes;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(list.get());
+    return {bytes, bytes + list.byteSize()};
 }
 
 class SimAudioHardware : public AudioHardware {
@@ -51,8 +50,8 @@ class SimAudioHardware : public AudioHardware {
     std::map<std::uint32_t, AudioObjectID> defaults;  // "dOut", "sOut", "dIn " of the system
     std::map<std::tuple<Call, Key>, OSStatus> faults; // scope 0 stands for every scope
     std::map<Key, Raw> raw;
-    std::vector<std::pair<std::uint32_t, AudioObjectID>> writes;       // selector, device
-    std::vector<std::tuple<Call, std::uint32_t, std::uint32_t>> calls; // selector, element
+    std::vector<std::pair<std::uint32_t, AudioObjectID>> writes; // selector, device
+    std::vector<std::pair<Call, std::uint32_t>> calls;           // with the selector
 
     // Adds a device to the end of the system's device list; identifiers start at 100.
     AudioObjectID add(Device device) {
@@ -66,17 +65,13 @@ class SimAudioHardware : public AudioHardware {
         faults[{call, {object, selector, scope}}] = status;
     }
     int callCount(Call call, std::uint32_t selector) const {
-        return static_cast<int>(std::count_if(calls.begin(), calls.end(), [&](const auto& c) {
-            return std::get<0>(c) == call && std::get<1>(c) == selector;
-        }));
+        return static_cast<int>(std::count(calls.begin(), calls.end(), std::pair{call, selector}));
     }
 
     OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
                                  std::uint32_t& size) override {
         const auto value = valueOf(Call::size, object, address);
-        if (value) {
-            size = value->size.value_or(static_cast<std::uint32_t>(value->bytes.size()));
-        }
+        size = value ? value->size.value_or(std::uint32_t(value->bytes.size())) : size;
         return status_;
     }
     OSStatus getPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
@@ -92,21 +87,15 @@ class SimAudioHardware : public AudioHardware {
         const Device* device = deviceFor(Call::string, object, address);
         const auto& text =
             address.mSelector == kAudioObjectPropertyName ? device->name : device->uid;
-        if (text) {
-            value = *text;
-        } else if (status_ == 0) {
-            status_ = kUnknownProperty;
-        }
-        return status_;
+        value = text.value_or(value);
+        return text || status_ != 0 ? status_ : kUnknownProperty;
     }
     bool hasProperty(AudioObjectID object, const AudioObjectPropertyAddress& address) override {
         return volumeOf(Call::has, object, address).has_value();
     }
     OSStatus isPropertySettable(AudioObjectID object, const AudioObjectPropertyAddress& address,
                                 bool& settable) override {
-        if (const auto volume = volumeOf(Call::settable, object, address)) {
-            settable = *volume;
-        }
+        settable = volumeOf(Call::settable, object, address).value_or(settable);
         return status_;
     }
     OSStatus setPropertyData(AudioObjectID object, const AudioObjectPropertyAddress& address,
@@ -130,7 +119,7 @@ class SimAudioHardware : public AudioHardware {
     // Records the call; the injected status for it, if any.
     std::optional<OSStatus> enter(Call call, AudioObjectID object,
                                   const AudioObjectPropertyAddress& address) {
-        calls.emplace_back(call, address.mSelector, address.mElement);
+        calls.emplace_back(call, address.mSelector);
         for (const std::uint32_t scope : {address.mScope, 0u}) {
             if (const auto found = faults.find({call, {object, address.mSelector, scope}});
                 found != faults.end()) {
@@ -152,42 +141,41 @@ class SimAudioHardware : public AudioHardware {
                                  const AudioObjectPropertyAddress& address) {
         const Device* device = deviceFor(call, object, address);
         const auto element = device->volume.find(address.mElement);
-        if (address.mSelector != kAudioDevicePropertyVolumeScalar ||
-            element == device->volume.end()) {
-            status_ = status_ != 0 ? status_ : kUnknownProperty;
-            return std::nullopt;
+        if (address.mSelector == kAudioDevicePropertyVolumeScalar &&
+            element != device->volume.end()) {
+            return element->second;
         }
-        return element->second;
+        status_ = status_ != 0 ? status_ : kUnknownProperty;
+        return std::nullopt;
     }
     // The property's value, or none with status_ saying why.
     std::optional<Raw> valueOf(Call call, AudioObjectID object,
                                const AudioObjectPropertyAddress& address) {
         status_ = enter(call, object, address).value_or(0);
+        const auto asRaw = [](const auto* first, std::size_t count) {
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(first);
+            return Raw{{bytes, bytes + count * sizeof *first}, std::nullopt};
+        };
         std::optional<Raw> value;
+        const auto set = defaults.find(address.mSelector);
+        const auto device = devices.find(object);
         if (const auto found = raw.find({object, address.mSelector, address.mScope});
             found != raw.end()) {
             value = found->second;
-        } else if (object == kAudioObjectSystemObject) {
-            if (address.mSelector == kAudioHardwarePropertyDevices) {
-                const auto* first = reinterpret_cast<const std::uint8_t*>(deviceList.data());
-                value = Raw{{first, first + deviceList.size() * 4}, std::nullopt};
-            } else if (const auto set = defaults.find(address.mSelector); set != defaults.end()) {
-                const auto* first = reinterpret_cast<const std::uint8_t*>(&set->second);
-                value = Raw{{first, first + 4}, std::nullopt};
-            }
-        } else if (const auto device = devices.find(object);
-                   device != devices.end() &&
+        } else if (object == kAudioObjectSystemObject &&
+                   address.mSelector == kAudioHardwarePropertyDevices) {
+            value = asRaw(deviceList.data(), deviceList.size());
+        } else if (object == kAudioObjectSystemObject && set != defaults.end()) {
+            value = asRaw(&set->second, 1);
+        } else if (device != devices.end() &&
                    address.mSelector == kAudioDevicePropertyStreamConfiguration) {
             value = Raw{bufferListBytes(address.mScope == kAudioObjectPropertyScopeInput
                                             ? device->second.inputs
                                             : device->second.outputs),
                         std::nullopt};
         }
-        if (status_ != 0 || !value) {
-            status_ = status_ != 0 ? status_ : kUnknownProperty;
-            return std::nullopt;
-        }
-        return value;
+        status_ = status_ != 0 || value ? status_ : kUnknownProperty;
+        return status_ == 0 ? value : std::nullopt;
     }
 
     OSStatus status_ = 0; // of the last value looked up; calls come from one thread

@@ -34,8 +34,6 @@ class SimDispatch : public platform::Dispatch {
     };
 
     std::shared_ptr<platform::SerialQueue> makeSerialQueue(std::string label) override {
-        std::lock_guard lock(mutex_);
-        labels_.push_back(label);
         return real_.makeSerialQueue(std::move(label));
     }
     // The first tick is queued at once, as every backend must; later ticks come from fireTimers.
@@ -73,10 +71,6 @@ class SimDispatch : public platform::Dispatch {
             drain(*timer->queue);
         }
     }
-    std::vector<std::string> queueLabels() const {
-        std::lock_guard lock(mutex_);
-        return labels_;
-    }
     std::vector<std::shared_ptr<Timer>> timers() const {
         std::lock_guard lock(mutex_);
         return timers_;
@@ -90,7 +84,6 @@ class SimDispatch : public platform::Dispatch {
 
     platform::portable::PortableDispatch real_;
     mutable std::mutex mutex_;
-    std::vector<std::string> labels_;
     std::vector<std::shared_ptr<Timer>> timers_;
     std::vector<std::function<void()>> mainJobs_;
 };

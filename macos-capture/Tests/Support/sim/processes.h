@@ -1,19 +1,16 @@
-// Simulated processes: launches are recorded and answered with a stand-in child (or the failure
-// the test set for that executable); the test ends a child by calling its termination handler.
+// Simulated processes: launches are recorded and answered with a stand-in child; the test ends a
+// child by calling its termination handler.
 // Pipes are real, so a writer has somewhere to write.
 #pragma once
 
 #include "platform/posix/processes.h"
 
-#include <map>
 #include <mutex>
 
 namespace tovanel::sim {
 
 class SimProcesses : public platform::Processes {
   public:
-    std::map<std::string, platform::PlatformError> failures; // by executable
-
     std::vector<platform::LaunchRequest> launches() const {
         std::lock_guard lock(mutex_);
         return launches_;
@@ -30,9 +27,6 @@ class SimProcesses : public platform::Processes {
         };
         std::lock_guard lock(mutex_);
         launches_.push_back(request);
-        if (const auto failure = failures.find(request.executable); failure != failures.end()) {
-            return failure->second;
-        }
         return std::unique_ptr<platform::ChildProcess>(std::make_unique<Child>());
     }
 

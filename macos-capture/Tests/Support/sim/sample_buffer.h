@@ -60,17 +60,10 @@ struct SimSampleBuffer final : SampleBuffer {
 inline AudioStreamBasicDescription pcmFormat(double rate, std::uint32_t channels, bool interleaved,
                                              std::uint32_t bits = 32) {
     const std::uint32_t frame = bits / 8 * (interleaved ? channels : 1);
-    const std::uint32_t type =
-        bits == 32 ? kAudioFormatFlagIsFloat : kAudioFormatFlagIsSignedInteger;
-    return {rate,
-            kAudioFormatLinearPCM,
-            type | kAudioFormatFlagIsPacked | (interleaved ? 0 : kAudioFormatFlagIsNonInterleaved),
-            frame,
-            1,
-            frame,
-            channels,
-            bits,
-            0};
+    const std::uint32_t flags =
+        (bits == 32 ? kAudioFormatFlagIsFloat : kAudioFormatFlagIsSignedInteger) |
+        kAudioFormatFlagIsPacked | (interleaved ? 0 : kAudioFormatFlagIsNonInterleaved);
+    return {rate, kAudioFormatLinearPCM, flags, frame, 1, frame, channels, bits, 0};
 }
 
 // A buffer holding `channels` (equal lengths) laid out and encoded as `description` says:
