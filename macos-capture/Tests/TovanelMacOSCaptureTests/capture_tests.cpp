@@ -160,12 +160,8 @@ class InputSource : public ::testing::Test {
     std::shared_ptr<InputDeviceAudioCapture> source =
         std::make_shared<InputDeviceAudioCapture>(output, kShowFailure, log.callback());
     test::ScopedEnv allowAny{"TOVANEL_ALLOW_ANY_INPUT", std::nullopt};
-    AudioObjectID blackHole = hw.add({"BlackHole 2ch",
-                                      "\xEF\xBB\xBF"
-                                      "BlackHole2ch_UID",
-                                      {2},
-                                      {2},
-                                      {}});
+    const std::string uid = "\357\273\277BlackHole2ch_UID"; // a byte-order mark leads
+    AudioObjectID blackHole = hw.add({"BlackHole 2ch", uid, {2}, {2}, {}});
     AudioObjectID speakers = hw.add({"Built-in Output", "o", {}, {2}, {{0, true}}});
     const std::string format = "BlackHole 2ch 48000Hz 2ch CoreAudio input";
 
@@ -193,9 +189,8 @@ TEST_F(InputSource, SelectsTheLoopbackDeviceAndPrimesThreeBuffersBeforeStarting)
     for (const auto& record : queues.calls()) {
         calls += std::to_string(int(record.call)) + ":" + record.argument + " ";
     }
-    EXPECT_EQ(calls, "0:48000/1819304813/9/8/1/8/2/32/0/ 1:\xEF\xBB\xBF"
-                     "BlackHole2ch_UID "
-                     "2:38400 3: 2:38400 3: 2:38400 3: 4: ")
+    EXPECT_EQ(calls, "0:48000/1819304813/9/8/1/8/2/32/0/ 1:" + uid +
+                         " 2:38400 3: 2:38400 3: 2:38400 3: 4: ")
         << "the UID byte for byte";
     EXPECT_EQ(platform.dispatch.timers()[0]->queue->label(), "tovanel.input-device.capture");
     EXPECT_EQ(platform.dispatch.timers()[0]->interval, std::chrono::seconds(1));

@@ -201,9 +201,7 @@ TEST_F(Devices, RestoringMovesBothDefaultsOnlyOffAVirtualOrVolumelessOutput) {
     }
     auto& none = hw = sim::SimAudioHardware{};
     none.add(output("Speakers"));
-    EXPECT_EQ(restorePhysicalOutputIfNeeded(), std::nullopt);
-    EXPECT_EQ(none.callCount(Call::size, kAudioHardwarePropertyDevices), 0)
-        << "no default output: the device list is not read";
+    EXPECT_EQ(restorePhysicalOutputIfNeeded(), std::nullopt) << "no default output: no move";
 }
 
 } // namespace

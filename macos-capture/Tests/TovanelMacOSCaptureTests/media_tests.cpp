@@ -115,12 +115,10 @@ TEST(Buffers, OwnTheirMemoryDescribedByTheirListAndHandItOutAsCoreMediaDoes) {
         buffer->setFrameLength(10);
         EXPECT_EQ(records[0].mDataByteSize, interleaved ? 80u : 40u);
     }
-    EXPECT_EQ(media.makePCMBuffer(media.makeFormat(CommonFormat::int16, 48000, 2, false), 4)
-                  ->floatChannelData(),
-              nullptr);
-    EXPECT_EQ(media.makePCMBuffer(media.makeFormat(CommonFormat::float64, 48000, 2, true),
-                                  std::numeric_limits<std::uint32_t>::max() / 16 + 1),
-              nullptr)
+    EXPECT_FALSE(media.makePCMBuffer(media.makeFormat(CommonFormat::int16, 48000, 2, false), 4)
+                     ->floatChannelData());
+    EXPECT_FALSE(media.makePCMBuffer(media.makeFormat(CommonFormat::float64, 48000, 2, true),
+                                     std::numeric_limits<std::uint32_t>::max() / 16 + 1))
         << "a capacity whose bytes do not fit in 32 bits";
     // Sample buffers: a list too small is refused; a big enough one points at the data.
     const auto description =

@@ -32,24 +32,24 @@ std::vector<std::uint8_t> numbered(std::size_t count) {
     return bytes;
 }
 
-std::pair<UniqueFd, UniqueFd> pipeEnds(int flags = 0) {
+std::pair<UniqueFd, UniqueFd> pipeEnds() {
     int fds[2];
-    EXPECT_EQ(::pipe2(fds, O_CLOEXEC | flags), 0);
+    EXPECT_EQ(::pipe2(fds, O_CLOEXEC), 0);
     return {UniqueFd(fds[0]), UniqueFd(fds[1])};
 }
 
 // A slow reader keeps a non-blocking pipe full: the handle waits and carries on.
 TEST(OutputHandle, HandsOverEveryByteThroughAFullNonBlockingPipe) {
-    auto [reading, writing] = pipeEnds(O_NONBLOCK);
+    auto [reading, writing] = pipeEnds();
+    ::fcntl(writing.get(), F_SETFL, O_NONBLOCK); // our end only: the reader's reads block
     const auto block = numbered(3 * 1024 * 1024 + 3);
-    auto received = std::async(std::launch::async, [fd = reading.get()] {
-        std::vector<std::uint8_t> got(4096);
-        for (ssize_t n, at = 0; (n = ::read(fd, got.data() + at, 4096)) != 0;
-             got.resize(at + 4096)) {
-            at += std::max<ssize_t>(n, 0);
-            std::this_thread::sleep_for(std::chrono::microseconds(n > 0 ? 20 : 0));
+    auto received = std::async(std::launch::async, [fd = reading.get(), &block] {
+        std::vector<std::uint8_t> got(block.size() + 1);
+        for (ssize_t at = 0, n = 1; n > 0; at += n) {
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+            n = ::read(fd, got.data() + at, std::min<std::size_t>(4096, got.size() - at));
         }
-        return std::vector(got.begin(), got.end() - 4096);
+        return std::vector(got.begin(), got.begin() + block.size());
     });
     FdOutputHandle::owning(std::move(writing)).write(block);
     EXPECT_EQ(received.get(), block);
@@ -172,6 +172,19 @@ TEST(SerialQueues, RunJobsInOrderOneAtATimeHereOnlyWhenIdleAndNeverInsideAnother
     std::thread::id ranOn;
     queue->asyncOrRunHere([&] { ranOn = queue->isCurrent() ? std::this_thread::get_id() : ranOn; });
     EXPECT_EQ(ranOn, std::this_thread::get_id()) << "idle: run at once, here, as its job";
+    std::promise<void> inside, leave; // a job run here on another thread holds the queue too
+    std::thread holder([&] {
+        queue->asyncOrRunHere([&] {
+            inside.set_value();
+            leave.get_future().wait();
+        });
+    });
+    inside.get_future().wait();
+    bool behind = false;
+    queue->asyncOrRunHere([&] { behind = true; });
+    EXPECT_FALSE(behind) << "queued, never run beside the job running on the other thread";
+    leave.set_value();
+    holder.join();
     std::atomic<int> running{0}, most{0};
     std::promise<void> release; // the worker holds the queue while producers submit
     queue->async([&, released = release.get_future().share()] {
@@ -207,6 +220,7 @@ TEST(SerialQueues, RunJobsInOrderOneAtATimeHereOnlyWhenIdleAndNeverInsideAnother
     std::promise<void> drained;
     queue->async([&] { drained.set_value(); });
     drained.get_future().wait();
+    EXPECT_TRUE(behind);
     EXPECT_EQ(most, 1) << "never two jobs at once";
     std::vector<int> last(4, -1);
     for (const int value : order) {
