@@ -112,8 +112,8 @@ TEST_F(Conversion, TargetFormatAndSameRateLayoutsPassBitForBitWithOrWithoutAConv
     EXPECT_EQ(platform.media.capacities().back(), 496u) << "480 frames plus 16";
 }
 
-// 44.1 kHz int16 stereo and 24 kHz mono: room for the frames the rate gives plus 16, and mono on
-// both sides (the converter's own tests hold the resampling to the sample).
+// 44.1 kHz int16 stereo and 24 kHz mono: room for the frames the rate gives plus 16 (the
+// converter's own tests hold the resampling to the sample and mono to both sides).
 TEST_F(Conversion, OtherRatesGoThroughTheConverterWithRoomForWhatItHeldBack) {
     for (const auto& [format, channels, capacity] :
          {std::tuple{sim::pcmFormat(44100, 2, true, 16), 2, 1130u},
@@ -123,9 +123,6 @@ TEST_F(Conversion, OtherRatesGoThroughTheConverterWithRoomForWhatItHeldBack) {
                 converted(*sim::audioBuffer(format, std::vector(channels, ramp(1024, 0.1f))));
             EXPECT_EQ(platform.media.capacities().back(), capacity);
             ASSERT_GT(out.size(), 1000u);
-            for (std::size_t i = 0; i < out.size(); i += 2) {
-                ASSERT_EQ(out[i], out[i + 1]) << i;
-            }
         }
     }
 }

@@ -44,8 +44,6 @@ class InputDeviceAudioCapture : public std::enable_shared_from_this<InputDeviceA
                               const platform::AudioStreamPacketDescription* packetDescriptions);
 
   private:
-    friend struct InputDeviceAudioCaptureProbe; // tests read the fields through it
-
     static constexpr std::size_t audioQueueBufferCount = 3;
 
     [[noreturn]] void fail(const std::string& message) const;

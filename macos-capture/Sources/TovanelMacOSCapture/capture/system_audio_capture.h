@@ -43,8 +43,6 @@ class SystemAudioCapture : public std::enable_shared_from_this<SystemAudioCaptur
     void streamDidStopWithError(const platform::PlatformError& error) override;
 
   private:
-    friend struct SystemAudioCaptureProbe; // tests read the fields through it
-
     void handleShareableContent(std::shared_ptr<platform::ShareableContent> content,
                                 std::optional<platform::PlatformError> error);
     void handleStartCompletion(std::optional<platform::PlatformError> error);

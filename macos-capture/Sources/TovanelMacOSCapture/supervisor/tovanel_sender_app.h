@@ -32,8 +32,6 @@ class TovanelSenderApp : public std::enable_shared_from_this<TovanelSenderApp> {
     void start(const std::vector<std::string>& arguments);
 
   private:
-    friend struct TovanelSenderAppProbe; // tests read the members through it
-
     // Signals every sender started earlier from `senderPath` for `port`, and waits for that.
     static void terminateExistingSender(const std::string& senderPath, const std::string& port);
     void senderEnded(platform::TerminationStatus status);

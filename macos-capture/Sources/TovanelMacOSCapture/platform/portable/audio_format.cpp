@@ -89,8 +89,8 @@ PortableAudioFormat::describe(const AudioStreamBasicDescription& asbd) {
     const bool isSigned = (flags & kAudioFormatFlagIsSignedInteger) != 0;
     if (asbd.mFormatID != kAudioFormatLinearPCM || (flags & kAudioFormatFlagIsBigEndian) != 0 ||
         (flags & kSampleFractionMask) != 0 || isFloat == isSigned) {
-        return std::nullopt; // not PCM, big-endian, fixed-point, unsigned, or both float and
-                             // integer
+        // Not PCM, big-endian, fixed-point, unsigned, or both float and integer.
+        return std::nullopt;
     }
     const std::uint32_t channels = asbd.mChannelsPerFrame;
     if (!isDescribableRate(asbd.mSampleRate) || channels == 0 || channels > kMaxChannelCount ||
@@ -153,20 +153,6 @@ std::optional<PortableAudioFormat> PortableAudioFormat::describe(CommonFormat fo
     asbd.mChannelsPerFrame = channels;
     asbd.mBitsPerChannel = sampleBytes * 8;
     return PortableAudioFormat(asbd, type);
-}
-
-std::shared_ptr<PortableAudioFormat>
-PortableAudioFormat::fromStreamDescription(const AudioStreamBasicDescription& asbd) {
-    const auto format = describe(asbd);
-    return format ? std::make_shared<PortableAudioFormat>(*format) : nullptr;
-}
-
-std::shared_ptr<PortableAudioFormat> PortableAudioFormat::fromCommonFormat(CommonFormat format,
-                                                                           double sampleRate,
-                                                                           std::uint32_t channels,
-                                                                           bool interleaved) {
-    const auto described = describe(format, sampleRate, channels, interleaved);
-    return described ? std::make_shared<PortableAudioFormat>(*described) : nullptr;
 }
 
 CommonFormat PortableAudioFormat::commonFormat() const {

@@ -45,13 +45,6 @@ class PortableAudioFormat final : public AudioFormat {
     // beyond stereo without a channel layout) and a rate that is negative or not finite.
     static std::optional<PortableAudioFormat> describe(CommonFormat format, double sampleRate,
                                                        std::uint32_t channels, bool interleaved);
-    // The same as shared objects; null where describe gives none.
-    static std::shared_ptr<PortableAudioFormat>
-    fromStreamDescription(const AudioStreamBasicDescription& asbd);
-    static std::shared_ptr<PortableAudioFormat> fromCommonFormat(CommonFormat format,
-                                                                 double sampleRate,
-                                                                 std::uint32_t channels,
-                                                                 bool interleaved);
 
     const AudioStreamBasicDescription& streamDescription() const override { return asbd_; }
     CommonFormat commonFormat() const override;
@@ -68,7 +61,7 @@ class PortableAudioFormat final : public AudioFormat {
     // The bytes of one frame within one buffer (mBytesPerFrame).
     std::uint32_t bytesPerBufferFrame() const { return asbd_.mBytesPerFrame; }
 
-    // Use describe or the factories; public only for std::optional and std::make_shared.
+    // Use describe; public only for std::optional and std::make_shared.
     PortableAudioFormat(const AudioStreamBasicDescription& asbd, SampleType sampleType);
 
   private:
