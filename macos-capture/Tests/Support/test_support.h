@@ -2,12 +2,13 @@
 // environment variables that are put back, and the float/byte conversions of the PCM stream.
 #pragma once
 
-#include "capture/capture_source.h"
+#include "launcher/capture_source.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <bit>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -97,6 +98,11 @@ inline std::vector<std::uint8_t> bytesOf(const std::vector<float>& samples) {
 inline std::vector<std::uint32_t> wordsOf(const std::vector<std::uint8_t>& bytes) {
     return recast<std::uint32_t>(bytes);
 }
+
+// A source's failure callback in death tests shows what it was given after fail's own line.
+inline const MessageCallback kShowFailure = [](const std::string& message) {
+    std::fprintf(stderr, "onFailure<%s>", message.c_str());
+};
 
 inline float fromBits(std::uint32_t bits) {
     return std::bit_cast<float>(bits);

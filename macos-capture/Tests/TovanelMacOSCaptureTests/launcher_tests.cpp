@@ -1,7 +1,7 @@
 // Start-up and app mode: the mode from the name and switch, the failure path every source
 // shares, and the supervisor's choices (the integration cases run the built program end to end,
 // the stale-sender pattern against the real pkill among them).
-#include "capture/capture_source.h"
+#include "launcher/capture_source.h"
 #include "launcher/entry_point.h"
 #include "launcher/launch_mode.h"
 #include "sim/sim_platform.h"
@@ -30,8 +30,8 @@ TEST(Launcher, AppModeByExactNameOrTheSwitchAndOneFailurePath) {
     for (const auto& [arguments, app] : cases) {
         EXPECT_EQ(selectLaunchMode(arguments) == LaunchMode::app, app) << arguments.size();
     }
-    const auto shown = [](const std::string& m) { std::fprintf(stderr, "<%s>", m.c_str()); };
-    EXPECT_EXIT(failCaptureSource("p: ", "", shown), ::testing::ExitedWithCode(1), "^p: \n<>$");
+    EXPECT_EXIT(failCaptureSource("p: ", "", test::kShowFailure), ::testing::ExitedWithCode(1),
+                "^p: \nonFailure<>$");
     EXPECT_EXIT(failCaptureSource("p: ", "it broke", {}), ::testing::ExitedWithCode(1),
                 "^p: it broke\n$");
 }

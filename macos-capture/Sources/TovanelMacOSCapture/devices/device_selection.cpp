@@ -2,7 +2,7 @@
 #include "devices/device_selection.h"
 
 #include "devices/audio_device_queries.h"
-#include "devices/virtual_input_keywords.h"
+#include "launcher/virtual_input_keywords.h"
 #include "platform/platform.h"
 
 namespace tovanel {

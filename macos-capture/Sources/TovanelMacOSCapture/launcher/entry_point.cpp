@@ -1,9 +1,9 @@
 // Mode decision and the hand-over to the mode's component.
 #include "launcher/entry_point.h"
 
-#include "capture/system_audio_capture.h"
 #include "launcher/launch_mode.h"
 #include "platform/platform.h"
+#include "screen_capture/system_audio_capture.h"
 #include "supervisor/tovanel_sender_app.h"
 
 #include <memory>

@@ -3,10 +3,10 @@
 // pipe from the capture source that TOVANEL_INPUT chooses.
 #pragma once
 
-#include "capture/capture_source.h"
-#include "capture/input_device_audio_capture.h"
-#include "capture/system_audio_capture.h"
+#include "input_capture/input_device_audio_capture.h"
+#include "launcher/capture_source.h"
 #include "platform/processes.h"
+#include "screen_capture/system_audio_capture.h"
 
 #include <memory>
 #include <mutex>

@@ -1,6 +1,6 @@
 // SystemAudioCapture: set-up in three stages, the status timer, the stop notification and the
 // sample handler.
-#include "capture/system_audio_capture.h"
+#include "screen_capture/system_audio_capture.h"
 
 #include "devices/device_selection.h"
 #include "pcm/sanitize.h"

@@ -1,6 +1,6 @@
 // InputDeviceAudioCapture: device selection, the input queue's set-up, its buffer handling and
 // the status timer.
-#include "capture/input_device_audio_capture.h"
+#include "input_capture/input_device_audio_capture.h"
 
 #include "devices/audio_device_queries.h"
 #include "devices/device_selection.h"

@@ -2,7 +2,7 @@
 // service and writes it as the PCM stream.
 #pragma once
 
-#include "capture/capture_source.h"
+#include "launcher/capture_source.h"
 #include "pcm/sample_conversion.h"
 #include "platform/dispatch.h"
 #include "platform/output_handle.h"

@@ -2,7 +2,7 @@
 // through an input queue and writes it as the PCM stream.
 #pragma once
 
-#include "capture/capture_source.h"
+#include "launcher/capture_source.h"
 #include "platform/audio_hardware.h"
 #include "platform/audio_queues.h"
 #include "platform/dispatch.h"

@@ -1,5 +1,5 @@
 // The failure path and banner shared by both capture sources.
-#include "capture/capture_source.h"
+#include "launcher/capture_source.h"
 
 #include <cstdio>
 #include <cstdlib>
