@@ -5,6 +5,7 @@
 #include "platform/vector_clones.h"
 
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -50,18 +51,9 @@ bool listHoldsFrames(AudioBufferList& list, std::size_t usableRecords, const Aud
     });
 }
 
-// Frame i of `out` takes sample i × stride of `left`, then of `right`, moved as 32-bit words
-// (bytes, not float values, so no NaN payload can change).
-void interleaveStrided(const float* left, const float* right, std::size_t stride,
-                       std::size_t frames, std::uint8_t* out) {
-    for (std::size_t i = 0; i < frames; ++i) {
-        std::memcpy(out + 8 * i, left + i * stride, 4);
-        std::memcpy(out + 8 * i + 4, right + i * stride, 4);
-    }
-}
-
-// The same for two planar channels, the usual case: a fixed stride lets the vectoriser turn the
-// loop into a few shuffles per vector.
+// Frame i of `out` takes sample i of `left`, then of `right`, moved as 32-bit words (bytes, not
+// float values, so no NaN payload can change). Planar channels let the vectoriser turn the loop
+// into a few shuffles per vector.
 TOVANEL_VECTOR_CLONES void interleavePlanar(const float* left, const float* right,
                                             std::size_t frames, std::uint8_t* out) {
 #pragma GCC unroll 2 // two rounds of shuffles per loop: its own count and jump weigh less
@@ -217,11 +209,8 @@ ByteBlock interleavedStereo(PCMBuffer& buffer, ByteBlock&& spare) {
     const float* right = channels[std::min<std::uint32_t>(1, channelCount - 1)];
     ByteBlock block =
         ByteBlock::forOverwrite(static_cast<std::size_t>(frames) * 8, std::move(spare));
-    if (buffer.stride() == 1) {
-        interleavePlanar(left, right, frames, block.data());
-    } else {
-        interleaveStrided(left, right, buffer.stride(), frames, block.data());
-    }
+    assert(buffer.stride() == 1); // planar, as the target format is
+    interleavePlanar(left, right, frames, block.data());
     return block;
 }
 

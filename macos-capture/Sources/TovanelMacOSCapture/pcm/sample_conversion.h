@@ -47,8 +47,9 @@ bool copy(platform::AudioBufferList& sourceList, std::size_t usableRecords,
 // start. The block refers to `input`, which must outlive the conversion call.
 platform::ConverterInputBlock oneShotInput(std::shared_ptr<platform::PCMBuffer>& input);
 
-// The buffer's frames as left/right pairs; empty when it has no float channel data. The pairs
-// are written into `spare`'s memory when it is large enough.
+// The frames of a planar float buffer (the target format's layout) as left/right pairs; empty
+// when it has no float channel data. A mono buffer gives each sample to both sides. The pairs are
+// written into `spare`'s memory when it is large enough.
 ByteBlock interleavedStereo(platform::PCMBuffer& buffer, ByteBlock&& spare = {});
 
 } // namespace tovanel
