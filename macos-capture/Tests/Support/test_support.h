@@ -104,6 +104,11 @@ inline const MessageCallback kShowFailure = [](const std::string& message) {
     std::fprintf(stderr, "onFailure<%s>", message.c_str());
 };
 
+// The stream's bounds, +0.95 and -0.95 as binary32, written out here rather than taken from the
+// code under test, so a bound that moves fails the tests.
+inline constexpr std::uint32_t kHi = 0x3F733333;
+inline constexpr std::uint32_t kLo = 0xBF733333;
+
 inline float fromBits(std::uint32_t bits) {
     return std::bit_cast<float>(bits);
 }

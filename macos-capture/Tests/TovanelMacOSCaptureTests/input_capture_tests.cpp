@@ -1,7 +1,6 @@
 // InputDeviceAudioCapture over the simulated platform: device selection, the queue's set-up and
 // every failing call, the status timer, and the bytes and counters of every buffer.
 #include "input_capture/input_device_audio_capture.h"
-#include "pcm/sanitize.h"
 #include "sim/output.h"
 #include "sim/sim_platform.h"
 #include "test_support.h"
@@ -143,7 +142,7 @@ TEST_F(InputSource, EachBufferIsSanitisedCountedWrittenAndHandedBack) {
     }
     const auto written = output->bytes();
     EXPECT_EQ(test::wordsOf({written.begin() + 38400, written.begin() + 38408}),
-              (std::vector<std::uint32_t>{kUpperSampleBoundBits, 0}));
+              (std::vector<std::uint32_t>{test::kHi, 0}));
     EXPECT_EQ(written.back(), 0) << "nothing beyond the buffer's capacity was read";
     queues.fail(sim::SimAudioQueues::Call::enqueueBuffer, -66687, 9); // a failed hand-back
     ASSERT_TRUE(queues.deliver(bytesOf({0.1f, 0.1f})));

@@ -47,11 +47,58 @@ class Supervisor : public ::testing::Test {
     std::string statusFile = dir / "tovanel-sender-48100-status.txt";
 };
 
+// Every port by every input value: the status file's name, both launches' arguments, which source
+// starts; pkill that cannot be launched holds nothing up and says nothing.
+TEST_F(Supervisor, TakesPortAndInputVerbatimForTheFileTheSenderPkillAndTheSource) {
+    const std::string real = std::filesystem::canonical(dir.path);
+    std::string escaped; // the test folder's name holds a "." (tovanel.XXXXXX)
+    for (const char c : real) {
+        escaped += c == '.' ? std::string("\\.") : std::string(1, c);
+    }
+    const std::string sender = real + "/tovanel-sender";
+    std::ofstream(real + "/PC Tovanel Sender") << "";
+    // clang-format off
+    const std::vector<std::tuple<std::optional<std::string>, std::string, std::string>> ports = {
+        {std::nullopt, "48100", "tovanel-sender-48100-status.txt"},
+        {"", "", "tovanel-sender--status.txt"},
+        {"a/b", "a/b", "tovanel-sender-a_b-status.txt"}};
+    // clang-format on
+    for (const auto& [port, argument, file] : ports) {
+        for (const std::string input : {"device", "Device", " device"}) {
+            SCOPED_TRACE(argument + "|" + input);
+            sim::SimPlatform& sim = sim::SimPlatform::installFresh();
+            sim.audioHardware.add({"BlackHole 2ch", "b", {2}, {2}, {}});
+            const bool pkillFails = input == " device";
+            if (pkillFails) {
+                sim.processes.unlaunchable.insert("/usr/bin/pkill");
+            }
+            test::ScopedEnv portValue("TOVANEL_PORT", port);
+            test::ScopedEnv inputValue("TOVANEL_INPUT", input);
+            ::testing::internal::CaptureStderr();
+            std::make_shared<TovanelSenderApp>()->start({real + "/PC Tovanel Sender"});
+            const std::string said = ::testing::internal::GetCapturedStderr();
+            EXPECT_EQ(said, input == "device" ? "tovanel-input-device-capture started\n" : "");
+            const auto launches = sim.processes.launches();
+            ASSERT_EQ(launches.size(), pkillFails ? 1u : 2u);
+            if (!pkillFails) {
+                EXPECT_EQ(launches[0].executable, "/usr/bin/pkill");
+                EXPECT_EQ(launches[0].arguments,
+                          (Args{"-f", escaped + "/tovanel-sender.*--port " + argument + "( |$)"}));
+            }
+            EXPECT_EQ(launches.back().executable, sender);
+            EXPECT_EQ(launches.back().arguments,
+                      (Args{"--port", argument, "--input", "stdin", "--status-file", dir / file}));
+            EXPECT_TRUE(std::filesystem::exists(dir / file));
+            EXPECT_EQ(sim.screenCapture.events.empty(), input == "device");
+            EXPECT_EQ(sim.audioQueues.calls().empty(), input != "device");
+        }
+    }
+}
+
 TEST_F(Supervisor, KeepsTheStatusFileForTheSenderAndRecordsOnlyAnUnsuccessfulEnd) {
     auto app = std::make_shared<TovanelSenderApp>();
     app->start({program}); // the simulated main loop returns once it has nothing to do
     const LaunchRequest sender = platform.processes.launches().at(1);
-    EXPECT_EQ(sender.arguments.at(5), statusFile);
     platform.screenCapture.answer(sim::content({{1, 1}}), std::nullopt);
     using R = TerminationStatus::Reason;
     for (const auto& [status, expected] : std::vector<std::pair<TerminationStatus, std::string>>{

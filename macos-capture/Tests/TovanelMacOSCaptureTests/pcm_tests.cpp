@@ -21,18 +21,19 @@ using test::bytesOf;
 using test::fromBits;
 using test::wordsOf;
 
-constexpr std::uint32_t kHi = kUpperSampleBoundBits;
-constexpr std::uint32_t kLo = kLowerSampleBoundBits;
+using test::kHi;
+using test::kLo;
 
 // Input bits and the bits that must come out.
 // clang-format off
 const std::vector<std::pair<std::uint32_t, std::uint32_t>> kSanitized = {
     {0x7FC00000, 0}, {0xFFC00001, 0}, {0x7F800001, 0}, {0xFFFFFFFF, 0}, // NaNs
     {0x7F800000, 0}, {0xFF800000, 0},                                   // infinities
-    {0x3F800000, kHi}, {0x3F75C28F, kHi}, {0x7F7FFFFF, kHi}, {kHi + 1, kHi}, // 1, .96, max
-    {0xBF800000, kLo}, {0xC0000000, kLo}, {0xFF7FFFFF, kLo}, {kLo + 1, kLo}, // -1, -2, min
-    {0x3F000000, 0x3F000000}, {0, 0}, {0x80000000, 0x80000000}, {1, 1},     // as they are
-    {0x80000001, 0x80000001}, {kHi, kHi}, {kLo, kLo}, {0xBF000000, 0xBF000000},
+    {0x3F800000, kHi}, {0x3F75C28F, kHi}, {0x7F7FFFFF, kHi}, {0x3F733334, kHi}, // 1, .96, max
+    {0xBF800000, kLo}, {0xC0000000, kLo}, {0xFF7FFFFF, kLo}, {0xBF733334, kLo}, // -1, -2, min
+    {0x3F000000, 0x3F000000}, {0, 0}, {0x80000000, 0x80000000}, {1, 1},        // as they are
+    {0x80000001, 0x80000001}, {0x3F733333, 0x3F733333}, {0xBF733333, 0xBF733333},
+    {0x3F733332, 0x3F733332}, {0xBF000000, 0xBF000000},
 };
 // clang-format on
 

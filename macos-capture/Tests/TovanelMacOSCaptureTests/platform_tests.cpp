@@ -6,6 +6,7 @@
 #include "platform/posix/files.h"
 #include "platform/posix/processes.h"
 #include "test_support.h"
+#include "within.h"
 
 #include <fcntl.h>
 #include <pthread.h>
@@ -52,7 +53,7 @@ TEST(OutputHandle, HandsOverEveryByteThroughAFullNonBlockingPipe) {
         return std::vector(got.begin(), got.begin() + block.size());
     });
     FdOutputHandle::owning(std::move(writing)).write(block);
-    EXPECT_EQ(received.get(), block);
+    EXPECT_EQ(test::within(received, "end of the reader's input"), block);
 }
 
 // The reader has gone: the process ends at the write, silently, whatever it inherited.
@@ -146,7 +147,7 @@ TEST(Processes, TheChildGetsItsArgumentsPipeAndDefaultSignalsAndReportsItsEnd) {
     const TerminationStatus killed{TerminationStatus::Reason::uncaughtSignal, SIGTERM};
     EXPECT_EQ(child->waitUntilExit(), killed) << "...the child starts with the defaults";
     child.reset(); // a handle let go early does not stop the report
-    EXPECT_EQ(handled.get_future().get(), killed);
+    EXPECT_EQ(test::within(handled.get_future(), "termination report"), killed);
     ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
     ::signal(SIGTERM, previous);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "done\n");
@@ -174,10 +175,10 @@ TEST(SerialQueues, RunJobsInOrderOneAtATimeHereOnlyWhenIdleAndNeverInsideAnother
     std::thread holder([&] {
         queue->asyncOrRunHere([&] {
             inside.set_value();
-            leave.get_future().wait();
+            test::within(leave.get_future(), "release of the held job");
         });
     });
-    inside.get_future().wait();
+    test::within(inside.get_future(), "job held on the other thread");
     bool behind = false;
     queue->asyncOrRunHere([&] { behind = true; });
     EXPECT_FALSE(behind) << "queued, never run beside the job running on the other thread";
@@ -187,7 +188,7 @@ TEST(SerialQueues, RunJobsInOrderOneAtATimeHereOnlyWhenIdleAndNeverInsideAnother
     std::promise<void> release; // the worker holds the queue while producers submit
     queue->async([&, released = release.get_future().share()] {
         ++running;
-        released.wait();
+        test::within(released, "release of the worker");
         --running;
     });
     std::promise<bool> nested; // inside another queue's job: queued, never run inline
@@ -214,10 +215,10 @@ TEST(SerialQueues, RunJobsInOrderOneAtATimeHereOnlyWhenIdleAndNeverInsideAnother
     for (auto& producer : producers) {
         producer.join();
     }
-    EXPECT_TRUE(nested.get_future().get());
+    EXPECT_TRUE(test::within(nested.get_future(), "nested job"));
     std::promise<void> drained;
     queue->async([&] { drained.set_value(); });
-    drained.get_future().wait();
+    test::within(drained.get_future(), "drained queue");
     EXPECT_TRUE(behind);
     EXPECT_EQ(most, 1) << "never two jobs at once";
     std::vector<int> last(4, -1);
@@ -234,7 +235,7 @@ TEST(Timers, TickAtOnceThenRepeatWithoutPilingUpAndStopWithTheirHandle) {
     std::promise<void> first;
     auto slow =
         dispatch.startRepeatingTimer(queue, std::chrono::hours(1), [&] { first.set_value(); });
-    first.get_future().wait(); // an hour's interval, yet the first tick is here
+    test::within(first.get_future(), "first tick"); // an hour's interval, yet it is here
     std::atomic<int> ticks{0};
     std::promise<void> five;
     auto fast = dispatch.startRepeatingTimer(queue, std::chrono::milliseconds(1), [&] {
@@ -242,19 +243,21 @@ TEST(Timers, TickAtOnceThenRepeatWithoutPilingUpAndStopWithTheirHandle) {
             five.set_value();
         }
     });
-    five.get_future().wait();
+    test::within(five.get_future(), "five ticks");
     std::promise<int> beforeBusy, afterBusy; // a busy queue gets one pending tick, not a pile
     queue->async([&] {
         beforeBusy.set_value(ticks);
         std::this_thread::sleep_for(std::chrono::milliseconds(100)); // a hundred intervals
         queue->async([&] { afterBusy.set_value(ticks); });
     });
-    EXPECT_LE(afterBusy.get_future().get() - beforeBusy.get_future().get(), 2);
+    EXPECT_LE(test::within(afterBusy.get_future(), "tick after the busy job") -
+                  test::within(beforeBusy.get_future(), "busy job"),
+              2);
     fast.reset();
     const auto count = [&] {
         std::promise<int> now;
         queue->async([&] { now.set_value(ticks); });
-        return now.get_future().get();
+        return test::within(now.get_future(), "count of ticks");
     };
     const int afterCancel = count();
     EXPECT_EQ(count(), afterCancel) << "no tick after the handle is gone";

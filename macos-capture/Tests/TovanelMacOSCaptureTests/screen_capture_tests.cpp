@@ -1,6 +1,7 @@
 // SystemAudioCapture over the simulated platform: set-up and its lines, every fatal error as the
 // process ends with it, the status timer, and the bytes and counters of every buffer.
-#include "pcm/sanitize.h"
+#include "platform/never_destroyed.h"
+#include "platform/portable/dispatch.h"
 #include "screen_capture/system_audio_capture.h"
 #include "sim/output.h"
 #include "sim/sample_buffer.h"
@@ -8,6 +9,8 @@
 #include "test_support.h"
 
 #include <gtest/gtest.h>
+
+#include <condition_variable>
 
 namespace tovanel {
 namespace {
@@ -124,8 +127,8 @@ TEST_F(ScreenSource, CountsEachBufferWritesSanitisedFramesAndReportsFailuresTwic
     deliver(sim::audioBuffer(sim::pcmFormat(48000, 2, false), {left, right}));
     EXPECT_EQ(tick(),
               "ok: screenFrames=1 audioBuffers=1 audioBytes=24 format=converted Float32 PCM");
-    EXPECT_EQ(output->bytes(), bytesOf({0.5f, -0.25f, 0.0f, fromBits(kLowerSampleBoundBits),
-                                        fromBits(kUpperSampleBoundBits), fromBits(0x80000000)}));
+    EXPECT_EQ(output->bytes(), bytesOf({0.5f, -0.25f, 0.0f, fromBits(test::kLo),
+                                        fromBits(test::kHi), fromBits(0x80000000)}));
     auto bad = std::make_shared<sim::SimSampleBuffer>();
     bad->hasFormatDescription = false;
     const std::string description = "The operation couldn\xE2\x80\x99t be completed. "
@@ -141,6 +144,37 @@ TEST_F(ScreenSource, CountsEachBufferWritesSanitisedFramesAndReportsFailuresTwic
     EXPECT_EQ(tick(),
               "ok: screenFrames=1 audioBuffers=3 audioBytes=24 format=converted Float32 PCM");
     EXPECT_EQ(output->sizes(), (std::vector<std::size_t>{24})) << "an empty block is not written";
+}
+
+// On the real timer: the first line at once, then one a second, neither faster nor piling up.
+TEST(ScreenSourceStatus, ComesOnceASecondOnARealTimer) {
+    sim::SimPlatform& sim = sim::SimPlatform::installFresh();
+    static NeverDestroyed<portable::PortableDispatch> dispatch;
+    platform::install({dispatch.get(), sim.files, sim.processes, sim.application, sim.audioHardware,
+                       sim.text, sim.screenCapture, sim.media, sim.audioQueues});
+    std::mutex mutex;
+    std::condition_variable arrived;
+    std::vector<std::chrono::steady_clock::time_point> ticks;
+    const auto source = std::make_shared<SystemAudioCapture>(
+        std::make_shared<sim::RecordingOutput>(), MessageCallback{}, [&](const std::string& line) {
+            std::lock_guard lock(mutex);
+            if (line.starts_with("ok: screenFrames=")) {
+                ticks.push_back(std::chrono::steady_clock::now());
+                arrived.notify_one();
+            }
+        });
+    source->start();
+    sim.screenCapture.answer(sim::content({{1, 1}}), std::nullopt);
+    ::testing::internal::CaptureStderr();
+    const auto started = std::chrono::steady_clock::now();
+    sim.screenCapture.stream->startCompletion(std::nullopt);
+    (void)::testing::internal::GetCapturedStderr();
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(arrived.wait_for(lock, std::chrono::seconds(10), [&] { return ticks.size() >= 4; }))
+        << ticks.size() << " status lines in 10 s";
+    EXPECT_LT(ticks[0] - started, std::chrono::milliseconds(500)) << "the first at once";
+    EXPECT_GE(ticks[3] - ticks[0], std::chrono::milliseconds(2950)) << "three intervals";
+    EXPECT_LT(ticks[3] - ticks[0], std::chrono::milliseconds(3900));
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/portable/dispatch.h"
+#include "within.h"
 
 #include <atomic>
 #include <future>
@@ -15,7 +16,7 @@ namespace tovanel::sim {
 inline void drain(platform::SerialQueue& queue) {
     std::promise<void> done;
     queue.async([&] { done.set_value(); });
-    done.get_future().wait();
+    test::within(done.get_future(), "drained queue");
 }
 
 class SimDispatch : public platform::Dispatch {

@@ -1,11 +1,12 @@
-// Simulated processes: launches are recorded and answered with a stand-in child; the test ends a
-// child by calling its termination handler.
+// Simulated processes: launches are recorded and answered with a stand-in child, or refused for an
+// executable the test names; the test ends a child by calling its termination handler.
 // Pipes are real, so a writer has somewhere to write.
 #pragma once
 
 #include "platform/posix/processes.h"
 
 #include <mutex>
+#include <set>
 
 namespace tovanel::sim {
 
@@ -26,9 +27,15 @@ class SimProcesses : public platform::Processes {
             platform::TerminationStatus waitUntilExit() override { return {}; }
         };
         std::lock_guard lock(mutex_);
+        if (unlaunchable.count(request.executable) != 0) {
+            return platform::PlatformError{"posix_spawn", 2,
+                                           request.executable + ": No such file or directory"};
+        }
         launches_.push_back(request);
         return std::unique_ptr<platform::ChildProcess>(std::make_unique<Child>());
     }
+
+    std::set<std::string> unlaunchable; // set before the launches
 
   private:
     platform::posix::PosixProcesses real_;
