@@ -6,9 +6,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <memory>
+#include <list>
 #include <mutex>
-#include <vector>
 
 namespace tovanel::platform {
 
@@ -17,9 +16,12 @@ std::atomic<const Platform*> installed{nullptr};
 } // namespace
 
 void install(const Platform& platform) {
-    // Leaked on purpose, like the facilities: a thread still running at exit may read it.
-    installed.store(std::make_unique<const Platform>(platform).release(),
-                    std::memory_order_release);
+    // Kept for the life of the process, like the facilities: a thread still running at exit, or
+    // one that took the previous platform, may still read it.
+    static std::mutex mutex;
+    static NeverDestroyed<std::list<Platform>> kept;
+    std::lock_guard lock(mutex);
+    installed.store(&kept.get().emplace_back(platform), std::memory_order_release);
 }
 
 const Platform& current() {
