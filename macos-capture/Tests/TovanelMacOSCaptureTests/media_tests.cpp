@@ -10,9 +10,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cmath>
 #include <deque>
 #include <limits>
+#include <thread>
 
 namespace tovanel::platform::portable {
 namespace {
@@ -93,6 +95,28 @@ TEST(Formats, AreMadeOnlyFromConsistentLittleEndianLinearPcm) {
         << "mono is the same bytes either way";
 }
 
+// Threads that ask for the same new format at once all get the one object that is kept.
+TEST(Formats, AreOneObjectPerDescriptionWhenThreadsAskAtOnce) {
+    for (int round = 0; round < 200; ++round) {
+        PortableMedia media;
+        std::atomic<int> ready{0};
+        std::vector<std::shared_ptr<AudioFormat>> made(4);
+        std::vector<std::thread> threads;
+        for (auto& format : made) {
+            threads.emplace_back([&] {
+                for (++ready; ready < 4;) {
+                    std::this_thread::yield();
+                }
+                format = media.makeFormat(pcm(44100, 2, 16, 2, kInt));
+            });
+        }
+        for (auto& thread : threads) {
+            thread.join();
+        }
+        ASSERT_EQ(std::count(made.begin(), made.end(), made[0]), 4) << round;
+    }
+}
+
 TEST(Buffers, OwnTheirMemoryDescribedByTheirListAndHandItOutAsCoreMediaDoes) {
     PortableMedia media;
     for (const bool interleaved : {false, true}) {
@@ -160,6 +184,25 @@ TEST(Buffers, ComeBackForTheSameLayoutOnlyOnceLetGoAndFormatsAreShared) {
     const auto other =
         media.makePCMBuffer(media.makeFormat(CommonFormat::float32, 48000, 2, true), 4);
     EXPECT_NE(data(other), memory) << "never for another layout";
+    // Every buffer let go of comes back, not only the last; one above 1 MiB never does. A buffer
+    // made anew is zeroed, one taken up again keeps what it held.
+    const auto int16 = media.makeFormat(CommonFormat::int16, 48000, 1, true);
+    const auto marked = [&](std::uint32_t frames, std::uint8_t mark) {
+        auto buffer = media.makePCMBuffer(int16, frames);
+        *static_cast<std::uint8_t*>(data(buffer)) = mark;
+        return buffer;
+    };
+    for (auto [frames, kept] : {std::pair{262144u, true}, std::pair{262145u, false}}) {
+        {
+            const auto first = marked(frames, 1);
+            const auto second = marked(frames, 2);
+        }
+        const auto a = media.makePCMBuffer(int16, frames);
+        const auto b = media.makePCMBuffer(int16, frames);
+        EXPECT_EQ(*static_cast<std::uint8_t*>(data(a)) + *static_cast<std::uint8_t*>(data(b)),
+                  kept ? 3 : 0)
+            << frames;
+    }
     ByteBlock spare = ByteBlock::forOverwrite(100);
     const std::uint8_t* bytes = spare.data();
     ByteBlock reused = ByteBlock::forOverwrite(50, std::move(spare));
@@ -247,45 +290,57 @@ std::vector<std::uint8_t> raw(std::vector<T> values) {
 
 TEST(Converter, DecodesEverySampleTypeExactlyAndMapsChannels) {
     constexpr std::uint32_t kSigned = kAudioFormatFlagIsSignedInteger;
-    const std::vector<
-        std::tuple<AudioStreamBasicDescription, std::vector<std::uint8_t>, std::vector<float>>>
+    using Samples = std::vector<float>;
+    // The source, its bytes, the left channel out, and the right one (none: mono to both sides).
+    const std::vector<std::tuple<AudioStreamBasicDescription, std::vector<std::uint8_t>, Samples,
+                                 std::optional<Samples>>>
         cases = {
             {pcm(48000, 1, 16, 2, kInt),
              raw<std::int16_t>({-32768, 32767, 1, -1, 16384}),
-             {-1.0f, 32767.0f / 32768, 0x1p-15f, -0x1p-15f, 0.5f}},
+             {-1.0f, 32767.0f / 32768, 0x1p-15f, -0x1p-15f, 0.5f},
+             {}},
             {pcm(48000, 1, 24, 3, kInt),
              {0x00, 0x00, 0x80, 0xFF, 0xFF, 0x7F, 0x01, 0x00, 0x00, 0xFF, 0xFF, 0xFF},
-             {-1.0f, 8388607.0f / 8388608, 0x1p-23f, -0x1p-23f}},
+             {-1.0f, 8388607.0f / 8388608, 0x1p-23f, -0x1p-23f},
+             {}},
             {pcm(48000, 1, 24, 4, kSigned),
              raw<std::uint32_t>({0x00800000, 0xFF7FFFFF, 0xAB000001}),
-             {-1.0f, 8388607.0f / 8388608, 0x1p-23f}},
+             {-1.0f, 8388607.0f / 8388608, 0x1p-23f},
+             {}},
             {pcm(48000, 1, 24, 4, kSigned | kAudioFormatFlagIsAlignedHigh),
              raw<std::uint32_t>({0x80000000, 0x7FFFFF00, 0x000001FF}),
-             {-1.0f, 8388607.0f / 8388608, 0x1p-23f}},
+             {-1.0f, 8388607.0f / 8388608, 0x1p-23f},
+             {}},
             {pcm(48000, 1, 32, 4, kInt),
              raw<std::int32_t>({INT32_MIN, INT32_MAX, 1, 0x40000000}),
-             {-1.0f, 1.0f, 0x1p-31f, 0.5f}},
+             {-1.0f, 1.0f, 0x1p-31f, 0.5f},
+             {}},
             {pcm(48000, 1, 64, 8, kFloat),
              raw<double>({0.5, -0.0, 1e-50, 1e300, -0.75}),
-             {0.5f, -0.0f, 0.0f, std::numeric_limits<float>::infinity(), -0.75f}},
-            // Four channels keep the first two, whatever the layout.
-            {pcm(48000, 4, 32, 4, kFloat), bytesOf({1, 2, 3, 4, 5, 6, 7, 8}), {1, 5}},
-            {pcm(48000, 4, 32, 4, kFloat | kPlanar), bytesOf({1, 2, 3, 4, 5, 6, 7, 8}), {1, 2}},
+             {0.5f, -0.0f, 0.0f, std::numeric_limits<float>::infinity(), -0.75f},
+             {}},
+            // More channels keep the first two, whatever the layout and the frame's size.
+            {pcm(48000, 2, 32, 4, kFloat), bytesOf({1, 2, 3, 4}), {1, 3}, Samples{2, 4}},
+            {pcm(48000, 3, 32, 4, kFloat), bytesOf({1, 2, 3, 4, 5, 6}), {1, 4}, Samples{2, 5}},
+            {pcm(48000, 4, 32, 4, kFloat),
+             bytesOf({1, 2, 3, 4, 5, 6, 7, 8}),
+             {1, 5},
+             Samples{2, 6}},
+            {pcm(48000, 4, 32, 4, kFloat | kPlanar),
+             bytesOf({1, 2, 3, 4, 5, 6, 7, 8}),
+             {1, 2},
+             Samples{3, 4}},
         };
     PortableMedia media;
     for (const bool interleavedOut : {false, true}) {
         const auto target = media.makeFormat(CommonFormat::float32, 48000, 2, interleavedOut);
-        for (const auto& [asbd, bytes, expected] : cases) {
+        for (const auto& [asbd, bytes, left, right] : cases) {
             Stream stream{bufferOf(media, asbd, bytes)};
             const auto converter = media.makeConverter(stream[0]->format(), target);
             const auto result = convert(*converter, media.makePCMBuffer(target, 64), stream);
             EXPECT_EQ(result.status, ConverterOutputStatus::inputRanDry);
-            EXPECT_EQ(bytesOf(result.channel(0)), bytesOf(expected)) << asbd.mFormatFlags;
-            const bool planar = (asbd.mFormatFlags & kPlanar) != 0;
-            EXPECT_EQ(bytesOf(result.channel(1)),
-                      asbd.mChannelsPerFrame == 1
-                          ? bytesOf(expected) // mono to both sides
-                          : bytesOf(planar ? std::vector<float>{3, 4} : std::vector<float>{2, 6}));
+            EXPECT_EQ(bytesOf(result.channel(0)), bytesOf(left)) << asbd.mChannelsPerFrame;
+            EXPECT_EQ(bytesOf(result.channel(1)), bytesOf(right.value_or(left)));
         }
     }
 }
