@@ -113,14 +113,10 @@ class PortableSerialQueue final : public SerialQueue {
             job = nullptr;
         }();
         currentQueue = nullptr;
-        bool queued = false;
-        {
-            std::lock_guard lock(state->mutex);
-            state->running = false;
-            queued = !state->jobs.empty() || state->stopping;
-        }
-        if (queued) {
-            state->wake.notify_one();
+        std::lock_guard lock(state->mutex);
+        state->running = false;
+        if (!state->jobs.empty() || state->stopping) {
+            state->wake.notify_one(); // what was queued meanwhile is the worker's now
         }
     }
 

@@ -39,7 +39,7 @@ namespace {
 }
 
 void waitUntilWritable(int fd) {
-    pollfd entry{fd, POLLOUT, 0};
+    pollfd entry{.fd = fd, .events = POLLOUT, .revents = {}};
     while (::poll(&entry, 1, -1) < 0 && errno == EINTR) {
     }
 }
