@@ -32,8 +32,12 @@ TEST(Launcher, AppModeByExactNameOrTheSwitchAndOneFailurePath) {
     }
     EXPECT_EXIT(failCaptureSource("p: ", "", test::kShowFailure), ::testing::ExitedWithCode(1),
                 "^p: \nonFailure<>$");
-    EXPECT_EXIT(failCaptureSource("p: ", "it broke", {}), ::testing::ExitedWithCode(1),
-                "^p: it broke\n$");
+    EXPECT_EXIT(
+        { // other threads still run: no exit handler (nor destructor) may run under them
+            std::atexit([] { std::fputs("an exit handler ran", stderr); });
+            failCaptureSource("p: ", "it broke", {});
+        },
+        ::testing::ExitedWithCode(1), "^p: it broke\n$");
 }
 
 class Supervisor : public ::testing::Test {
