@@ -9,7 +9,10 @@
 #include "supervisor/tovanel_sender_app.h"
 #include "test_support.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -102,7 +105,7 @@ TEST_F(Supervisor, SaysWhatKeepsItFromItsFileOrItsSender) {
     }
 }
 
-TEST_F(Supervisor, TheSenderIsLookedForBesideTheRealExecutableAndModesStartTheirComponent) {
+TEST_F(Supervisor, TheSenderIsLookedForBesideTheRealExecutable) {
     std::filesystem::create_directories(dir.path / "real");
     std::ofstream(dir.path / "real" / "prog") << "";
     std::filesystem::create_symlink(dir.path / "real" / "prog", dir.path / "Tovanel Sender");
@@ -114,13 +117,47 @@ TEST_F(Supervisor, TheSenderIsLookedForBesideTheRealExecutableAndModesStartTheir
         EXPECT_EQ(senderExecutablePath({argument0}), expected) << argument0;
     }
     std::filesystem::current_path(cwd);
-    EXPECT_EQ(runEntryPoint({"tovanel-macos-capture"}), 0);
-    EXPECT_EQ(platform.screenCapture.events, Args{"content(0,0)"});
-    EXPECT_EQ(platform.application.activations + platform.processes.launches().size(), 0u);
-    EXPECT_EQ(platform.application.latencyCriticalActivities, 1) << "in capture mode too";
-    EXPECT_EQ(runEntryPoint({program}), 0);
-    EXPECT_EQ(platform.application.activations + platform.processes.launches().size(), 3u);
-    EXPECT_EQ(platform.application.latencyCriticalActivities, 2);
+}
+
+// Each mode starts its component; app mode alone lets the system end it at once, by name or by
+// switch; capture mode refuses a terminal on its standard output before touching anything.
+TEST_F(Supervisor, ModesStartTheirComponentAndCaptureModeRefusesATerminal) {
+    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
+    const int pty = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY);
+    const int file = ::open((dir / "out").c_str(), O_WRONLY | O_CREAT, 0600);
+    const std::string refusal =
+        "tovanel-macos-capture: standard output is a terminal, which cannot take the raw PCM "
+        "stream; pipe it into a reader or redirect it to a file, for example: "
+        "tovanel-macos-capture > capture.f32\n";
+    struct Case {
+        Args arguments;
+        int standardOutput, status;
+        std::string said;
+        int activities, suddenTerminations, launches;
+    };
+    for (const Case& c : std::vector<Case>{{{"tovanel-macos-capture"}, pty, 2, refusal, 0, 0, 0},
+                                           {{"tovanel-macos-capture"}, file, 0, "", 1, 0, 0},
+                                           {{program}, pty, 0, "", 1, 1, 2},
+                                           {{"tool", "--app"}, file, 0, "", 1, 1, 2}}) {
+        sim::SimPlatform& fresh = sim::SimPlatform::installFresh();
+        std::fflush(stdout);
+        const int saved = ::dup(STDOUT_FILENO);
+        ::dup2(c.standardOutput, STDOUT_FILENO);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(runEntryPoint(c.arguments), c.status);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.said);
+        ::dup2(saved, STDOUT_FILENO);
+        ::close(saved);
+        EXPECT_EQ(fresh.screenCapture.events, c.status == 0 ? Args{"content(0,0)"} : Args{});
+        EXPECT_EQ(fresh.application.latencyCriticalActivities, c.activities);
+        EXPECT_EQ(fresh.application.suddenTerminations, c.suddenTerminations);
+        EXPECT_EQ(fresh.application.activations, c.suddenTerminations);
+        EXPECT_EQ(fresh.processes.launches().size(), std::size_t(c.launches));
+    }
+    for (const int fd : {terminal, pty, file}) {
+        ::close(fd);
+    }
 }
 
 } // namespace
