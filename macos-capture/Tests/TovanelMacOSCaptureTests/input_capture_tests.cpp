@@ -94,6 +94,50 @@ TEST_F(InputSource, WithoutALoopbackDeviceOnlyExactlyOneLiftsTheRequirement) {
               "ok: inputBuffers=0 audioBytes=0 format=Unknown Input 48000Hz 2ch CoreAudio input");
 }
 
+// Undecided, the permission is asked for and the set-up goes on once the answer is in; denied,
+// restricted, refused or unknowable, the source ends before any queue exists.
+TEST_F(InputSource, TheMicrophonePermissionIsSettledBeforeAnyQueueExists) {
+    using A = AudioAuthorization;
+    sim::SimCapturePermission& permission = platform.capturePermission;
+    const std::string denied =
+        "Microphone access is denied, and without it the input device records only silence. Allow "
+        "the application that started this program, PC Tovanel Sender or the terminal it runs in, "
+        "in System Settings, Privacy & Security, Microphone, then start it again.";
+    const std::string restricted =
+        "Microphone access is restricted on this Mac by a management profile or Screen Time, and "
+        "without it the input device records only silence. System Settings, Privacy & Security, "
+        "Microphone cannot allow the application that started this program until an "
+        "administrator lifts the restriction.";
+    for (const auto& [status, message] :
+         {std::pair{A::denied, denied}, {A::restricted, restricted}}) {
+        permission.status = status;
+        EXPECT_EXIT(source->start(), ExitedWithCode(1),
+                    "^tovanel-input-device-capture: " + message + "\nonFailure<" + message + ">$");
+    }
+    permission.status = A::notDetermined;
+    EXPECT_EXIT(
+        {
+            source->start();
+            permission.answer(false);
+            platform.dispatch.runMainLoop();
+        },
+        ExitedWithCode(1), "^tovanel-input-device-capture: " + denied + "\nonFailure<");
+    permission.failure = PlatformError{"dlopen", 0, "AVFoundation cannot be loaded"};
+    EXPECT_EXIT(source->start(), ExitedWithCode(1),
+                "^tovanel-input-device-capture: Microphone access cannot be checked: AVFoundation "
+                "cannot be loaded\n");
+    permission.failure.reset();
+    ::testing::internal::CaptureStderr();
+    source->start();
+    platform.dispatch.runMainLoop();
+    EXPECT_TRUE(queues.calls().empty()) << "no queue while the prompt is up";
+    std::thread([&] { EXPECT_TRUE(permission.answer(true)); }).join(); // any thread answers
+    platform.dispatch.runMainLoop();
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "tovanel-input-device-capture started\n");
+    EXPECT_EQ(log.lines().back(), "ok: inputBuffers=0 audioBytes=0 format=" + format);
+    EXPECT_EQ(queues.calls().back().call, sim::SimAudioQueues::Call::start);
+}
+
 TEST_F(InputSource, EveryFailingQueueCallEndsTheProcessWithItsStatus) {
     using C = sim::SimAudioQueues::Call;
     // clang-format off
