@@ -4,6 +4,7 @@
 #include "launcher/capture_source.h"
 #include "launcher/entry_point.h"
 #include "launcher/launch_mode.h"
+#include "platform/posix/unique_fd.h"
 #include "sim/sim_platform.h"
 #include "supervisor/sender_paths.h"
 #include "supervisor/tovanel_sender_app.h"
@@ -11,7 +12,7 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
+#include <pty.h>
 #include <unistd.h>
 
 #include <thread>
@@ -35,12 +36,9 @@ TEST(Launcher, AppModeByExactNameOrTheSwitchAndOneFailurePath) {
     }
     EXPECT_EXIT(failCaptureSource("p: ", "", test::kShowFailure), ::testing::ExitedWithCode(1),
                 "^p: \nonFailure<>$");
-    EXPECT_EXIT(
-        { // other threads still run: no exit handler (nor destructor) may run under them
-            std::atexit([] { std::fputs("an exit handler ran", stderr); });
-            failCaptureSource("p: ", "it broke", {});
-        },
-        ::testing::ExitedWithCode(1), "^p: it broke\n$");
+    EXPECT_EXIT((std::atexit([] { std::fputs("an exit handler ran", stderr); }), // must not
+                 failCaptureSource("p: ", "it broke", {})),
+                ::testing::ExitedWithCode(1), "^p: it broke\n$");
 }
 
 class Supervisor : public ::testing::Test {
@@ -105,7 +103,7 @@ TEST_F(Supervisor, SaysWhatKeepsItFromItsFileOrItsSender) {
     }
 }
 
-TEST_F(Supervisor, TheSenderIsLookedForBesideTheRealExecutable) {
+TEST_F(Supervisor, TheSenderIsBesideTheRealExecutableModesStartTheirComponentATerminalIsRefused) {
     std::filesystem::create_directories(dir.path / "real");
     std::ofstream(dir.path / "real" / "prog") << "";
     std::filesystem::create_symlink(dir.path / "real" / "prog", dir.path / "Tovanel Sender");
@@ -117,46 +115,34 @@ TEST_F(Supervisor, TheSenderIsLookedForBesideTheRealExecutable) {
         EXPECT_EQ(senderExecutablePath({argument0}), expected) << argument0;
     }
     std::filesystem::current_path(cwd);
-}
-
-// Each mode starts its component; app mode alone lets the system end it at once, by name or by
-// switch; capture mode refuses a terminal on its standard output before touching anything.
-TEST_F(Supervisor, ModesStartTheirComponentAndCaptureModeRefusesATerminal) {
-    const int terminal = ::posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_TRUE(terminal >= 0 && ::grantpt(terminal) == 0 && ::unlockpt(terminal) == 0);
-    const int pty = ::open(::ptsname(terminal), O_RDWR | O_NOCTTY);
-    const int file = ::open((dir / "out").c_str(), O_WRONLY | O_CREAT, 0600);
+    // Each mode starts its component; app mode alone lets the system end it at once, by name or
+    // by switch; capture mode refuses a terminal on its standard output before touching anything.
+    int terminal = -1, pty = -1;
+    ASSERT_EQ(::openpty(&terminal, &pty, nullptr, nullptr, nullptr), 0);
+    const posix::UniqueFd ends[] = {posix::UniqueFd(terminal), posix::UniqueFd(pty)};
+    const posix::UniqueFd file(::open((dir / "out").c_str(), O_WRONLY | O_CREAT, 0600));
     const std::string refusal =
         "tovanel-macos-capture: standard output is a terminal, which cannot take the raw PCM "
         "stream; pipe it into a reader or redirect it to a file, for example: "
         "tovanel-macos-capture > capture.f32\n";
-    struct Case {
-        Args arguments;
-        int standardOutput, status;
-        std::string said;
-        int activities, suddenTerminations, launches;
-    };
-    for (const Case& c : std::vector<Case>{{{"tovanel-macos-capture"}, pty, 2, refusal, 0, 0, 0},
-                                           {{"tovanel-macos-capture"}, file, 0, "", 1, 0, 0},
-                                           {{program}, pty, 0, "", 1, 1, 2},
-                                           {{"tool", "--app"}, file, 0, "", 1, 1, 2}}) {
+    for (const auto& [arguments, standardOutput, status, said, app] :
+         std::vector<std::tuple<Args, int, int, std::string, unsigned>>{
+             {{"tovanel-macos-capture"}, pty, 2, refusal, 0},
+             {{"tovanel-macos-capture"}, file.get(), 0, "", 0},
+             {{program}, pty, 0, "", 1},
+             {{"tool", "--app"}, file.get(), 0, "", 1}}) {
         sim::SimPlatform& fresh = sim::SimPlatform::installFresh();
         std::fflush(stdout);
-        const int saved = ::dup(STDOUT_FILENO);
-        ::dup2(c.standardOutput, STDOUT_FILENO);
+        const posix::UniqueFd saved(::dup(STDOUT_FILENO));
+        ::dup2(standardOutput, STDOUT_FILENO);
         ::testing::internal::CaptureStderr();
-        EXPECT_EQ(runEntryPoint(c.arguments), c.status);
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(), c.said);
-        ::dup2(saved, STDOUT_FILENO);
-        ::close(saved);
-        EXPECT_EQ(fresh.screenCapture.events, c.status == 0 ? Args{"content(0,0)"} : Args{});
-        EXPECT_EQ(fresh.application.latencyCriticalActivities, c.activities);
-        EXPECT_EQ(fresh.application.suddenTerminations, c.suddenTerminations);
-        EXPECT_EQ(fresh.application.activations, c.suddenTerminations);
-        EXPECT_EQ(fresh.processes.launches().size(), std::size_t(c.launches));
-    }
-    for (const int fd : {terminal, pty, file}) {
-        ::close(fd);
+        EXPECT_EQ(runEntryPoint(arguments), status);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), said);
+        ::dup2(saved.get(), STDOUT_FILENO);
+        EXPECT_EQ(fresh.screenCapture.events, status == 0 ? Args{"content(0,0)"} : Args{});
+        EXPECT_EQ(fresh.application.latencyCriticalActivities, status == 0 ? 1 : 0);
+        EXPECT_EQ(fresh.application.suddenTerminations, int(app)) << "one call, app mode only";
+        EXPECT_EQ(fresh.application.activations + fresh.processes.launches().size(), 3 * app);
     }
 }
 

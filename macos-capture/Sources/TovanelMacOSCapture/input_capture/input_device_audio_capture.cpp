@@ -40,14 +40,13 @@ constexpr std::uint32_t audioQueueBufferByteSize = 38400;
 constexpr const char* allowAnyInputVariable = "TOVANEL_ALLOW_ANY_INPUT";
 
 constexpr const char* microphoneDeniedMessage =
-    "Microphone access is denied, and without it the input device records only silence. Allow "
-    "the application that started this program, PC Tovanel Sender or the terminal it runs in, in "
-    "System Settings, Privacy & Security, Microphone, then start it again.";
+    "Microphone access is denied, so the input device would record only silence. Allow the "
+    "application that started this program, PC Tovanel Sender or your terminal, in System "
+    "Settings, Privacy & Security, Microphone, then start it again.";
 constexpr const char* microphoneRestrictedMessage =
-    "Microphone access is restricted on this Mac by a management profile or Screen Time, and "
-    "without it the input device records only silence. System Settings, Privacy & Security, "
-    "Microphone cannot allow the application that started this program until an administrator "
-    "lifts the restriction.";
+    "Microphone access is restricted on this Mac by a management profile or Screen Time, so the "
+    "input device would record only silence; only an administrator can allow it in System "
+    "Settings, Privacy & Security, Microphone.";
 constexpr const char* microphoneUncheckedMessage = "Microphone access cannot be checked: ";
 
 // The bytes of a filled buffer that may be read: never more than the buffer holds, whatever

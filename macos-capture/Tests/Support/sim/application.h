@@ -1,5 +1,4 @@
-// A simulated application object that counts accessory activations, activity claims and the
-// sudden-termination calls.
+// A simulated application object that counts accessory activations, activity claims and calls.
 #pragma once
 
 #include "platform/application.h"
