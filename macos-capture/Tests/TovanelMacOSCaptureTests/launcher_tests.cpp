@@ -115,8 +115,7 @@ TEST_F(Supervisor, TheSenderIsBesideTheRealExecutableModesStartTheirComponentATe
         EXPECT_EQ(senderExecutablePath({argument0}), expected) << argument0;
     }
     std::filesystem::current_path(cwd);
-    // Each mode starts its component; app mode alone lets the system end it at once, by name or
-    // by switch; capture mode refuses a terminal on its standard output before touching anything.
+    // Sudden termination in app mode only; a terminal refused before anything is touched.
     int terminal = -1, pty = -1;
     ASSERT_EQ(::openpty(&terminal, &pty, nullptr, nullptr, nullptr), 0);
     const posix::UniqueFd ends[] = {posix::UniqueFd(terminal), posix::UniqueFd(pty)};
@@ -131,7 +130,11 @@ TEST_F(Supervisor, TheSenderIsBesideTheRealExecutableModesStartTheirComponentATe
              {{"tovanel-macos-capture"}, file.get(), 0, "", 0},
              {{program}, pty, 0, "", 1},
              {{"tool", "--app"}, file.get(), 0, "", 1}}) {
-        sim::SimPlatform& fresh = sim::SimPlatform::installFresh();
+        sim::SimApplication& application = platform.application; // counted afresh in each case
+        application.activations = application.latencyCriticalActivities = 0;
+        application.suddenTerminations = 0;
+        platform.screenCapture.events.clear();
+        const std::size_t launched = platform.processes.launches().size();
         std::fflush(stdout);
         const posix::UniqueFd saved(::dup(STDOUT_FILENO));
         ::dup2(standardOutput, STDOUT_FILENO);
@@ -139,10 +142,11 @@ TEST_F(Supervisor, TheSenderIsBesideTheRealExecutableModesStartTheirComponentATe
         EXPECT_EQ(runEntryPoint(arguments), status);
         EXPECT_EQ(::testing::internal::GetCapturedStderr(), said);
         ::dup2(saved.get(), STDOUT_FILENO);
-        EXPECT_EQ(fresh.screenCapture.events, status == 0 ? Args{"content(0,0)"} : Args{});
-        EXPECT_EQ(fresh.application.latencyCriticalActivities, status == 0 ? 1 : 0);
-        EXPECT_EQ(fresh.application.suddenTerminations, int(app)) << "one call, app mode only";
-        EXPECT_EQ(fresh.application.activations + fresh.processes.launches().size(), 3 * app);
+        EXPECT_EQ(platform.screenCapture.events, status == 0 ? Args{"content(0,0)"} : Args{});
+        EXPECT_EQ(application.latencyCriticalActivities, status == 0 ? 1 : 0);
+        EXPECT_EQ(application.suddenTerminations, int(app)) << "one call, app mode only";
+        EXPECT_EQ(application.activations, int(app));
+        EXPECT_EQ(platform.processes.launches().size(), launched + 2 * app);
     }
 }
 
