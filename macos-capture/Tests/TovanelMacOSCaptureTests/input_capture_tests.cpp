@@ -35,17 +35,24 @@ class InputSource : public ::testing::Test {
     const std::string format = "BlackHole 2ch 48000Hz 2ch CoreAudio input";
 
     void SetUp() override { hw.defaults[kAudioHardwarePropertyDefaultOutputDevice] = speakers; }
-    // Both phases of start; returns what went to standard error.
+    // Both phases of start, with a pending Microphone request granted from another thread in
+    // between; returns what went to standard error.
     std::string start() {
         ::testing::internal::CaptureStderr();
         source->start();
         platform.dispatch.runMainLoop();
+        if (auto& pending = platform.capturePermission.pending) {
+            EXPECT_TRUE(queues.calls().empty()) << "no queue while the prompt is up";
+            std::thread([&] { pending(true); }).join();
+            platform.dispatch.runMainLoop();
+        }
         platform.dispatch.fireTimers();
         return ::testing::internal::GetCapturedStderr();
     }
 };
 
 TEST_F(InputSource, SelectsTheLoopbackDeviceAndPrimesThreeBuffersBeforeStarting) {
+    platform.capturePermission.status = AudioAuthorization::notDetermined; // then granted
     EXPECT_EQ(start(), "tovanel-input-device-capture started\n");
     EXPECT_EQ(log.lines(), (Lines{"ok: selected virtual system-audio input BlackHole 2ch",
                                   "ok: opening virtual input device BlackHole 2ch",
@@ -61,8 +68,6 @@ TEST_F(InputSource, SelectsTheLoopbackDeviceAndPrimesThreeBuffersBeforeStarting)
     EXPECT_EQ(calls, "0:48000/1819304813/9/8/1/8/2/32/0/ 1:" + uid +
                          " 2:38400 3: 2:38400 3: 2:38400 3: 4: ")
         << "the UID byte for byte";
-    EXPECT_EQ(platform.dispatch.timers()[0]->queue->label(), "tovanel.input-device.capture");
-    EXPECT_EQ(platform.dispatch.timers()[0]->interval, std::chrono::seconds(1));
 }
 
 TEST_F(InputSource, AnUnreadableUidStillSelectsTheDeviceButBindsNoQueue) {
@@ -91,6 +96,32 @@ TEST_F(InputSource, WithoutALoopbackDeviceOnlyExactlyOneLiftsTheRequirement) {
     EXPECT_EQ(log.lines()[0], "ok: opening virtual input device Unknown Input");
     EXPECT_EQ(log.lines()[2],
               "ok: inputBuffers=0 audioBytes=0 format=Unknown Input 48000Hz 2ch CoreAudio input");
+}
+
+// Denied, restricted, refused when asked, or unknowable: the source ends before any queue exists.
+TEST_F(InputSource, WithoutTheMicrophonePermissionNoQueueIsMade) {
+    using A = AudioAuthorization;
+    const std::string denied =
+        "Microphone access is denied, so the input device would record only silence. Allow the "
+        "application that started this program, PC Tovanel Sender or your terminal, in System "
+        "Settings, Privacy & Security, Microphone, then start it again.";
+    for (const auto& [status, message] : std::vector<std::pair<A, std::string>>{
+             {A::denied, denied},
+             {A::notDetermined, denied},
+             {A::restricted, "Microphone access is restricted on this Mac by a management profile "
+                             "or Screen Time, so the input device would record only silence; only "
+                             "an administrator can allow it in System Settings, Privacy & "
+                             "Security, Microphone."},
+             {A::authorized, "Microphone access cannot be checked: no AVFoundation"}}) {
+        platform.capturePermission.status = status;
+        if (status == A::authorized) { // the last case: the status cannot be learnt
+            platform.capturePermission.failure = PlatformError{"dlopen", 0, "no AVFoundation"};
+        }
+        EXPECT_EXIT((source->start(), platform.capturePermission.pending(false), // when asked
+                     platform.dispatch.runMainLoop()),
+                    ExitedWithCode(1),
+                    "^tovanel-input-device-capture: " + message + "\nonFailure<" + message + ">$");
+    }
 }
 
 TEST_F(InputSource, EveryFailingQueueCallEndsTheProcessWithItsStatus) {

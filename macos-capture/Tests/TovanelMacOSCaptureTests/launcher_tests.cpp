@@ -4,12 +4,16 @@
 #include "launcher/capture_source.h"
 #include "launcher/entry_point.h"
 #include "launcher/launch_mode.h"
+#include "platform/posix/unique_fd.h"
 #include "sim/sim_platform.h"
 #include "supervisor/sender_paths.h"
 #include "supervisor/tovanel_sender_app.h"
 #include "test_support.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pty.h>
+#include <unistd.h>
 
 #include <thread>
 
@@ -32,8 +36,9 @@ TEST(Launcher, AppModeByExactNameOrTheSwitchAndOneFailurePath) {
     }
     EXPECT_EXIT(failCaptureSource("p: ", "", test::kShowFailure), ::testing::ExitedWithCode(1),
                 "^p: \nonFailure<>$");
-    EXPECT_EXIT(failCaptureSource("p: ", "it broke", {}), ::testing::ExitedWithCode(1),
-                "^p: it broke\n$");
+    EXPECT_EXIT((std::atexit([] { std::fputs("an exit handler ran", stderr); }), // stays silent
+                 failCaptureSource("p: ", "it broke", {})),
+                ::testing::ExitedWithCode(1), "^p: it broke\n$");
 }
 
 class Supervisor : public ::testing::Test {
@@ -145,7 +150,7 @@ TEST_F(Supervisor, SaysWhatKeepsItFromItsFileOrItsSender) {
     }
 }
 
-TEST_F(Supervisor, TheSenderIsLookedForBesideTheRealExecutableAndModesStartTheirComponent) {
+TEST_F(Supervisor, TheSenderIsBesideTheRealExecutableModesStartTheirComponentATerminalIsRefused) {
     std::filesystem::create_directories(dir.path / "real");
     std::ofstream(dir.path / "real" / "prog") << "";
     std::filesystem::create_symlink(dir.path / "real" / "prog", dir.path / "Tovanel Sender");
@@ -157,13 +162,39 @@ TEST_F(Supervisor, TheSenderIsLookedForBesideTheRealExecutableAndModesStartTheir
         EXPECT_EQ(senderExecutablePath({argument0}), expected) << argument0;
     }
     std::filesystem::current_path(cwd);
-    EXPECT_EQ(runEntryPoint({"tovanel-macos-capture"}), 0);
-    EXPECT_EQ(platform.screenCapture.events, Args{"content(0,0)"});
-    EXPECT_EQ(platform.application.activations + platform.processes.launches().size(), 0u);
-    EXPECT_EQ(platform.application.latencyCriticalActivities, 1) << "in capture mode too";
-    EXPECT_EQ(runEntryPoint({program}), 0);
-    EXPECT_EQ(platform.application.activations + platform.processes.launches().size(), 3u);
-    EXPECT_EQ(platform.application.latencyCriticalActivities, 2);
+    // Sudden termination in app mode only; a terminal refused before anything is touched.
+    int terminal = -1, pty = -1;
+    ASSERT_EQ(::openpty(&terminal, &pty, nullptr, nullptr, nullptr), 0);
+    const posix::UniqueFd ends[] = {posix::UniqueFd(terminal), posix::UniqueFd(pty)};
+    const posix::UniqueFd file(::open((dir / "out").c_str(), O_WRONLY | O_CREAT, 0600));
+    const std::string refusal =
+        "tovanel-macos-capture: standard output is a terminal, which cannot take the raw PCM "
+        "stream; pipe it into a reader or redirect it to a file, for example: "
+        "tovanel-macos-capture > capture.f32\n";
+    for (const auto& [arguments, standardOutput, status, said, app] :
+         std::vector<std::tuple<Args, int, int, std::string, unsigned>>{
+             {{"tovanel-macos-capture"}, pty, 2, refusal, 0},
+             {{"tovanel-macos-capture"}, file.get(), 0, "", 0},
+             {{program}, pty, 0, "", 1},
+             {{"tool", "--app"}, file.get(), 0, "", 1}}) {
+        sim::SimApplication& application = platform.application; // counted afresh in each case
+        application.activations = application.latencyCriticalActivities = 0;
+        application.suddenTerminations = 0;
+        platform.screenCapture.events.clear();
+        const std::size_t launched = platform.processes.launches().size();
+        std::fflush(stdout);
+        const posix::UniqueFd saved(::dup(STDOUT_FILENO));
+        ::dup2(standardOutput, STDOUT_FILENO);
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(runEntryPoint(arguments), status);
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), said);
+        ::dup2(saved.get(), STDOUT_FILENO);
+        EXPECT_EQ(platform.screenCapture.events, status == 0 ? Args{"content(0,0)"} : Args{});
+        EXPECT_EQ(application.latencyCriticalActivities, status == 0 ? 1 : 0);
+        EXPECT_EQ(application.suddenTerminations, int(app)) << "one call, app mode only";
+        EXPECT_EQ(application.activations, int(app));
+        EXPECT_EQ(platform.processes.launches().size(), launched + 2 * app);
+    }
 }
 
 } // namespace

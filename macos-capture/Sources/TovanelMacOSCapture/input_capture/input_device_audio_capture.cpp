@@ -39,6 +39,16 @@ constexpr std::uint32_t audioQueueBufferByteSize = 38400;
 
 constexpr const char* allowAnyInputVariable = "TOVANEL_ALLOW_ANY_INPUT";
 
+constexpr const char* microphoneDeniedMessage =
+    "Microphone access is denied, so the input device would record only silence. Allow the "
+    "application that started this program, PC Tovanel Sender or your terminal, in System "
+    "Settings, Privacy & Security, Microphone, then start it again.";
+constexpr const char* microphoneRestrictedMessage =
+    "Microphone access is restricted on this Mac by a management profile or Screen Time, so the "
+    "input device would record only silence; only an administrator can allow it in System "
+    "Settings, Privacy & Security, Microphone.";
+constexpr const char* microphoneUncheckedMessage = "Microphone access cannot be checked: ";
+
 // The bytes of a filled buffer that may be read: never more than the buffer holds, whatever
 // count it carries, and none when it has no data.
 std::uint32_t readableByteCount(const platform::AudioQueueBuffer& buffer) {
@@ -65,9 +75,40 @@ void InputDeviceAudioCapture::start() {
     requireVirtualInputDevice();
     reportStatus(onStatus,
                  [&] { return "ok: opening virtual input device " + selectedDeviceName; });
-    // The job keeps the source alive until the queue set-up has run.
-    platform::current().dispatch.asyncOnMain(
-        [self = shared_from_this()] { self->openInputQueue(); });
+    openInputQueueOnceAuthorized();
+}
+
+// Without the Microphone permission an input queue still starts and delivers nothing but zeros,
+// behind a banner and status lines that look healthy: the permission is settled first. Each job
+// keeps the source alive until the queue set-up has run.
+void InputDeviceAudioCapture::openInputQueueOnceAuthorized() {
+    const platform::Platform& platform = platform::current();
+    const auto authorization = platform.capturePermission.audioAuthorizationStatus();
+    if (!authorization.ok()) {
+        fail(std::string(microphoneUncheckedMessage) +
+             authorization.error().localizedDescription());
+    }
+    switch (authorization.value()) {
+    case platform::AudioAuthorization::authorized:
+        platform.dispatch.asyncOnMain([self = shared_from_this()] { self->openInputQueue(); });
+        return;
+    case platform::AudioAuthorization::notDetermined:
+        // The user answers the prompt while the main run loop runs; the answer comes on any
+        // thread and the set-up goes on where it would have run.
+        platform.capturePermission.requestAudioAccess([self = shared_from_this()](bool granted) {
+            platform::current().dispatch.asyncOnMain([self, granted] {
+                if (!granted) {
+                    self->fail(microphoneDeniedMessage);
+                }
+                self->openInputQueue();
+            });
+        });
+        return;
+    case platform::AudioAuthorization::denied:
+        fail(microphoneDeniedMessage);
+    case platform::AudioAuthorization::restricted:
+        fail(microphoneRestrictedMessage);
+    }
 }
 
 void InputDeviceAudioCapture::selectVirtualInputDevice() {

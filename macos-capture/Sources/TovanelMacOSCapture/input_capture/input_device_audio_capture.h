@@ -30,9 +30,10 @@ class InputDeviceAudioCapture : public std::enable_shared_from_this<InputDeviceA
     InputDeviceAudioCapture& operator=(const InputDeviceAudioCapture&) = delete;
 
     // Selects the virtual input device, makes it the default input, checks that the input may
-    // be recorded and schedules the queue's set-up on the main queue, which must run for capture
-    // to begin. Called once, on the main thread, on a source owned by a shared_ptr. Every fatal
-    // error ends the process through fail.
+    // be recorded (asking for the Microphone permission when nobody has decided yet) and
+    // schedules the queue's set-up on the main queue, which must run for capture to begin. Called
+    // once, on the main thread, on a source owned by a shared_ptr. Every fatal error ends the
+    // process through fail.
     void start();
 
     // The input queue's callback, on the queue's own thread. `userData` is the source, not
@@ -51,6 +52,7 @@ class InputDeviceAudioCapture : public std::enable_shared_from_this<InputDeviceA
     void selectVirtualInputDevice();
     void useAsDefaultInput(platform::AudioObjectID device, const std::string& name) const;
     void requireVirtualInputDevice() const;
+    void openInputQueueOnceAuthorized();
     void openInputQueue();
     void handleAudioQueueBuffer(platform::AudioQueueRef queue,
                                 platform::AudioQueueBufferRef buffer);

@@ -1,8 +1,9 @@
 // The failure path and banner shared by both capture sources.
 #include "launcher/capture_source.h"
 
+#include "platform/process_exit.h"
+
 #include <cstdio>
-#include <cstdlib>
 
 namespace tovanel {
 
@@ -15,7 +16,7 @@ void failCaptureSource(std::string_view prefix, const std::string& message,
     if (onFailure) {
         onFailure(message);
     }
-    std::exit(1);
+    platform::exitWithoutCleanup(1);
 }
 
 void writeStartedBanner(std::string_view banner) {

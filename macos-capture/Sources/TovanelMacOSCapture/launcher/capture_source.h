@@ -14,7 +14,8 @@ using MessageCallback = std::function<void(const std::string& line)>;
 
 // Ends the process for an unrecoverable capture error: writes prefix + message + "\n" to
 // standard error with one fputs, hands the bare message to onFailure (when present) on this
-// thread, then exit(1).
+// thread, then ends the process with status 1 without running destructors or exit handlers:
+// it is called from the platform's threads while others still run.
 [[noreturn]] void failCaptureSource(std::string_view prefix, const std::string& message,
                                     const MessageCallback& onFailure);
 

@@ -7,7 +7,8 @@
 namespace tovanel {
 
 // Runs the mode that `arguments` (the whole argument vector) select. Returns the process's exit
-// status, which only happens if the main run loop returns.
+// status: 2 at once when capture mode finds its standard output on a terminal, otherwise only if
+// the main run loop returns.
 int runEntryPoint(const std::vector<std::string>& arguments);
 
 } // namespace tovanel

@@ -1,5 +1,5 @@
-// Files and paths: the standard-output handle, atomic replacement of a small UTF-8 file, the
-// temporary directory, the current directory and symlink resolution.
+// Files and paths: the standard-output handle and whether it is a terminal, atomic replacement of
+// a small UTF-8 file, the temporary directory, the current directory and symlink resolution.
 //
 // Callers guarantee:
 //   - paths are absolute where a function says so; content passed for a file is UTF-8.
@@ -27,6 +27,8 @@ class Files {
 
     // The handle on this process's standard output (file descriptor 1).
     virtual std::shared_ptr<OutputHandle> standardOutput() = 0;
+    // Whether standard output is a terminal (a person, not a reader of the stream).
+    virtual bool standardOutputIsTerminal() = 0;
     // The user's temporary directory, without a trailing slash.
     virtual std::string temporaryDirectory() = 0;
     virtual std::string currentDirectory() = 0;

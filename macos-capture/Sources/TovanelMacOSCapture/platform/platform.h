@@ -5,6 +5,7 @@
 #include "platform/application.h"
 #include "platform/audio_hardware.h"
 #include "platform/audio_queues.h"
+#include "platform/capture_permission.h"
 #include "platform/dispatch.h"
 #include "platform/files.h"
 #include "platform/media.h"
@@ -24,6 +25,7 @@ struct Platform {
     ScreenCapture& screenCapture;
     Media& media;
     AudioQueues& audioQueues;
+    CapturePermission& capturePermission;
 };
 
 // Installs `platform` for the whole process. The facilities it refers to must never be

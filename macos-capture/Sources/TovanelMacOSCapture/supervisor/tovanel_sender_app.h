@@ -28,7 +28,8 @@ class TovanelSenderApp : public std::enable_shared_from_this<TovanelSenderApp> {
 
     // Prepares the status file, ends a stale sender, launches the sender, starts the capture
     // source and runs the main run loop. `arguments` is the process's whole argument vector.
-    // Ends the process with status 1 when the sender cannot be launched.
+    // Ends the process with status 1, running no destructor or exit handler, when the sender
+    // cannot be launched.
     void start(const std::vector<std::string>& arguments);
 
   private:

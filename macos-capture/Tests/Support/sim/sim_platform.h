@@ -1,6 +1,6 @@
 // The simulated platform a unit test installs: simulated dispatch, processes, application, audio
-// hardware, screen capture, media and input queues; the real POSIX files (tests point TMPDIR at
-// a folder of their own) and the portable text service.
+// hardware, screen capture, media, input queues and Microphone permission; the real POSIX files
+// (tests point TMPDIR at a folder of their own) and the portable text service.
 #pragma once
 
 #include "platform/never_destroyed.h"
@@ -10,6 +10,7 @@
 #include "sim/application.h"
 #include "sim/audio_hardware.h"
 #include "sim/audio_queues.h"
+#include "sim/capture_permission.h"
 #include "sim/dispatch.h"
 #include "sim/media.h"
 #include "sim/processes.h"
@@ -30,6 +31,7 @@ struct SimPlatform {
     SimScreenCapture screenCapture;
     SimMedia media;
     SimAudioQueues audioQueues;
+    SimCapturePermission capturePermission;
 
     // Makes a fresh platform and installs it. Platforms are never destroyed, so a thread that
     // outlives its test never reaches a destroyed one.
@@ -40,7 +42,7 @@ struct SimPlatform {
         SimPlatform& fresh = made.get().emplace_back();
         platform::install({fresh.dispatch, fresh.files, fresh.processes, fresh.application,
                            fresh.audioHardware, fresh.text, fresh.screenCapture, fresh.media,
-                           fresh.audioQueues});
+                           fresh.audioQueues, fresh.capturePermission});
         return fresh;
     }
 };

@@ -1,5 +1,6 @@
-// The application object on macOS: NSApplication as an accessory application, and the
-// NSProcessInfo activity that keeps the capture from being napped. Objective-C++ (ARC) only.
+// The application object on macOS: NSApplication as an accessory application, sudden termination,
+// and the NSProcessInfo activity that keeps the capture from being napped. Objective-C++ (ARC)
+// only.
 #pragma once
 
 #include "platform/application.h"
@@ -18,6 +19,8 @@ class MacApplication final : public Application {
     void activateAsAccessory() override;
     // Main thread, at start-up, before either mode's component starts.
     void beginLatencyCriticalActivity() override;
+    // NSProcessInfo's enableSuddenTermination, once per call; any thread.
+    void enableSuddenTermination() override;
 
   private:
     // The activity ends when its token is released, so it is held until the process exits.

@@ -1,6 +1,7 @@
 // Accessory activation: no Dock icon, no menu bar, brought forward over the active application.
 // The application's event loop is never run; the main run loop of Dispatch drives the process.
 // The process-long activity keeps App Nap from coalescing its timers and lowering its queues.
+// Sudden termination lets logout and shutdown end the process, whose quit request nobody answers.
 #include "platform/macos/application.h"
 
 #import <AppKit/AppKit.h>
@@ -16,13 +17,6 @@ constexpr NSActivityOptions kCaptureActivityOptions =
     (NSActivityUserInitiatedAllowingIdleSystemSleep & ~NSActivitySuddenTerminationDisabled) |
     NSActivityLatencyCritical;
 
-// Whether the main bundle's Info.plist says NSSupportsSuddenTermination = true, in which case
-// AppKit enables sudden termination itself.
-bool bundleDeclaresSuddenTermination() {
-    id declared = [NSBundle.mainBundle objectForInfoDictionaryKey:@"NSSupportsSuddenTermination"];
-    return [declared isKindOfClass:[NSNumber class]] && [declared boolValue];
-}
-
 } // namespace
 
 void MacApplication::activateAsAccessory() {
@@ -31,12 +25,15 @@ void MacApplication::activateAsAccessory() {
         NSApplication* application = [NSApplication sharedApplication];
         (void)[application setActivationPolicy:NSApplicationActivationPolicyAccessory];
         [application activateIgnoringOtherApps:YES];
-        // The event loop never runs, so a quit request at logout or shutdown is never answered:
-        // let the system end the process without asking. Only where the bundle has not already
-        // asked for it, since each call lowers a counter that AppKit's own call also lowers.
-        if (!bundleDeclaresSuddenTermination()) {
-            [NSProcessInfo.processInfo enableSuddenTermination];
-        }
+    }
+}
+
+// The bundle's Info.plist does not declare NSSupportsSuddenTermination: AppKit acts on it only
+// while an application finishes launching, which never happens here, and where it did act, its
+// call and ours would each lower the same counter.
+void MacApplication::enableSuddenTermination() {
+    @autoreleasepool {
+        [NSProcessInfo.processInfo enableSuddenTermination];
     }
 }
 

@@ -1,9 +1,11 @@
 // The macOS platform: ScreenCaptureKit, CoreAudio, AudioToolbox, AVFAudio and CoreMedia for the
-// audio facilities, libdispatch and AppKit, POSIX processes, and POSIX files with Foundation's
-// temporary directory. The facilities are never destroyed.
+// audio facilities, AVFoundation (loaded at run time) for the Microphone permission, libdispatch
+// and AppKit, POSIX processes, and POSIX files with Foundation's temporary directory. The
+// facilities are never destroyed.
 #include "platform/macos/application.h"
 #include "platform/macos/audio_hardware.h"
 #include "platform/macos/audio_queues.h"
+#include "platform/macos/capture_permission.h"
 #include "platform/macos/dispatch.h"
 #include "platform/macos/files.h"
 #include "platform/macos/media.h"
@@ -25,9 +27,10 @@ void installNativePlatform() {
     static NeverDestroyed<macos::MacScreenCapture> screenCapture;
     static NeverDestroyed<macos::MacMedia> media;
     static NeverDestroyed<macos::MacAudioQueues> audioQueues;
+    static NeverDestroyed<macos::MacCapturePermission> capturePermission;
     install(Platform{dispatch.get(), files.get(), processes.get(), application.get(),
                      audioHardware.get(), text.get(), screenCapture.get(), media.get(),
-                     audioQueues.get()});
+                     audioQueues.get(), capturePermission.get()});
 }
 
 } // namespace tovanel::platform

@@ -1,4 +1,5 @@
-// Application off Apple: there is no accessory notion and no napping, so both calls do nothing.
+// Application off Apple: there is no accessory notion, no napping and no quit request at logout,
+// so every call does nothing.
 #pragma once
 
 #include "platform/application.h"
@@ -9,6 +10,7 @@ class PortableApplication : public Application {
   public:
     void activateAsAccessory() override {}
     void beginLatencyCriticalActivity() override {}
+    void enableSuddenTermination() override {}
 };
 
 } // namespace tovanel::platform::portable

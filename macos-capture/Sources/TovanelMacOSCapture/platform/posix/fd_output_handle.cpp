@@ -1,13 +1,14 @@
 // OutputHandle over a file descriptor.
 #include "platform/posix/fd_output_handle.h"
 
+#include "platform/process_exit.h"
+
 #include <poll.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -29,13 +30,14 @@ namespace {
 }
 
 // Any other failure (disk full, I/O error, a closed descriptor) also ends the process, since the
-// stream cannot go on with a hole in it; unlike a departed reader it is worth one line.
+// stream cannot go on with a hole in it; unlike a departed reader it is worth one line. This runs
+// on a capture thread while others still run, so no destructor or exit handler may follow.
 [[noreturn]] void endProcessForWriteError(int errorNumber) {
     std::string line = "PCM output write failed: ";
     line += std::strerror(errorNumber);
     line += "\n";
     std::fputs(line.c_str(), stderr);
-    std::exit(1);
+    exitWithoutCleanup(1);
 }
 
 void waitUntilWritable(int fd) {

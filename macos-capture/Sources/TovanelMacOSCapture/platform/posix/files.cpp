@@ -77,6 +77,10 @@ std::shared_ptr<OutputHandle> PosixFiles::standardOutput() {
     return standardOutput_;
 }
 
+bool PosixFiles::standardOutputIsTerminal() {
+    return ::isatty(STDOUT_FILENO) == 1;
+}
+
 std::string PosixFiles::temporaryDirectory() {
     const char* fromEnvironment = std::getenv("TMPDIR");
     std::string directory = (fromEnvironment != nullptr && *fromEnvironment != '\0')

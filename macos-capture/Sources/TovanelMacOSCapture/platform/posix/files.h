@@ -1,5 +1,5 @@
-// Files over POSIX: standard output, atomic file replacement, temporary and current directory,
-// symlink resolution.
+// Files over POSIX: standard output and whether it is a terminal, atomic file replacement,
+// temporary and current directory, symlink resolution.
 #pragma once
 
 #include "platform/files.h"
@@ -21,6 +21,7 @@ class PosixFiles : public Files {
     explicit PosixFiles(NameSource temporaryNames);
 
     std::shared_ptr<OutputHandle> standardOutput() override;
+    bool standardOutputIsTerminal() override;
     std::string temporaryDirectory() override;
     std::string currentDirectory() override;
     std::string resolvingSymlinksInPath(const std::string& absolutePath) override;

@@ -1,8 +1,10 @@
 // The Linux platform: POSIX processes and files, portable dispatch, text and media, no
-// application object, and the audio facilities over the PulseAudio (or PipeWire-pulse) server.
+// application object and no Microphone permission, and the audio facilities over the PulseAudio
+// (or PipeWire-pulse) server.
 #include "platform/never_destroyed.h"
 #include "platform/platform.h"
 #include "platform/portable/application.h"
+#include "platform/portable/capture_permission.h"
 #include "platform/portable/dispatch.h"
 #include "platform/portable/media.h"
 #include "platform/portable/text.h"
@@ -26,9 +28,10 @@ void installNativePlatform() {
     static NeverDestroyed<pulse::PulseScreenCapture> screenCapture(connection);
     static NeverDestroyed<portable::PortableMedia> media;
     static NeverDestroyed<pulse::PulseAudioQueues> audioQueues(connection);
+    static NeverDestroyed<portable::PortableCapturePermission> capturePermission;
     install(Platform{dispatch.get(), files.get(), processes.get(), application.get(),
                      audioHardware.get(), text.get(), screenCapture.get(), media.get(),
-                     audioQueues.get()});
+                     audioQueues.get(), capturePermission.get()});
 }
 
 } // namespace tovanel::platform
