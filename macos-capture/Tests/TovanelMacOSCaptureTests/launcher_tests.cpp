@@ -15,8 +15,6 @@
 #include <pty.h>
 #include <unistd.h>
 
-#include <thread>
-
 namespace tovanel {
 namespace {
 
@@ -34,6 +32,7 @@ TEST(Launcher, AppModeByExactNameOrTheSwitchAndOneFailurePath) {
     for (const auto& [arguments, app] : cases) {
         EXPECT_EQ(selectLaunchMode(arguments) == LaunchMode::app, app) << arguments.size();
     }
+    sim::SimPlatform::installFresh(); // its processes end the process for real
     EXPECT_EXIT(failCaptureSource("p: ", "", test::kShowFailure), ::testing::ExitedWithCode(1),
                 "^p: \nonFailure<>$");
     EXPECT_EXIT((std::atexit([] { std::fputs("an exit handler ran", stderr); }), // stays silent
@@ -118,21 +117,22 @@ TEST_F(Supervisor, KeepsTheStatusFileForTheSenderAndRecordsOnlyAnUnsuccessfulEnd
     EXPECT_EQ(test::readFile(statusFile), "tovanel-sender exited: 3");
 }
 
-TEST_F(Supervisor, ACaptureFailureIsTheFilesLastWordWhateverStatusLinesAreInFlight) {
+// A status tick that lands after the failure was written, just before the process ends, finds the
+// file closed.
+TEST_F(Supervisor, ACaptureFailureIsTheFilesLastWordEvenWithALateStatusTick) {
     EXPECT_EXIT(
         {
             auto app = std::make_shared<TovanelSenderApp>();
             app->start({program});
             platform.screenCapture.answer(sim::content({{1, 1}}), std::nullopt);
             platform.screenCapture.stream->startCompletion(std::nullopt);
-            std::thread([&] {
-                for (;;) {
-                    platform.dispatch.fireTimers(); // a status line after another
-                }
-            }).detach();
+            platform.processes.beforeExit = [&] {
+                platform.dispatch.fireTimers();
+                std::fputs("late tick\n", stderr);
+            };
             platform.screenCapture.stream->delegate.lock()->streamDidStopWithError({"", 0, "gone"});
         },
-        ::testing::ExitedWithCode(1), "capture stopped: gone");
+        ::testing::ExitedWithCode(1), "capture stopped: gone\nlate tick\n$");
     EXPECT_EQ(test::readFile(statusFile), "macOS capture failed: capture stopped: gone");
 }
 

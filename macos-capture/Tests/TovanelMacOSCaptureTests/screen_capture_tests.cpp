@@ -146,10 +146,8 @@ TEST_F(ScreenSource, CountsEachBufferWritesSanitisedFramesAndReportsFailuresTwic
 
 // On the real timer: the first line at once, then one a second, neither faster nor piling up.
 TEST(ScreenSourceStatus, ComesOnceASecondOnARealTimer) {
-    sim::SimPlatform& sim = sim::SimPlatform::installFresh();
     static NeverDestroyed<portable::PortableDispatch> dispatch;
-    platform::install({dispatch.get(), sim.files, sim.processes, sim.application, sim.audioHardware,
-                       sim.text, sim.screenCapture, sim.media, sim.audioQueues});
+    sim::SimPlatform& sim = sim::SimPlatform::installFresh(&dispatch.get());
     std::mutex mutex;
     std::condition_variable arrived;
     std::vector<std::chrono::steady_clock::time_point> ticks;

@@ -1,7 +1,7 @@
 // The failure path and banner shared by both capture sources.
 #include "launcher/capture_source.h"
 
-#include "platform/process_exit.h"
+#include "platform/platform.h"
 
 #include <cstdio>
 
@@ -16,7 +16,7 @@ void failCaptureSource(std::string_view prefix, const std::string& message,
     if (onFailure) {
         onFailure(message);
     }
-    platform::exitWithoutCleanup(1);
+    platform::current().processes.exitWithoutCleanup(1);
 }
 
 void writeStartedBanner(std::string_view banner) {

@@ -9,13 +9,16 @@
 //     at the launch, so the child is the pipe's only reader;
 //   - install the termination handler before the child can end, and call it once, on a thread
 //     of its own choosing, after the child has ended;
-//   - report a failed launch as a PlatformError with a readable description.
+//   - report a failed launch as a PlatformError with a readable description;
+//   - on endProcess, flush standard error and end this process with the status at once,
+//     running no static destructor and no exit handler (other threads still use those objects).
 #pragma once
 
 #include "platform/output_handle.h"
 #include "platform/platform_error.h"
 
 #include <cstdint>
+#include <cstdlib>
 #include <functional>
 #include <memory>
 #include <string>
@@ -68,6 +71,14 @@ class Processes {
 
     virtual Result<std::unique_ptr<Pipe>> makePipe() = 0;
     virtual Result<std::unique_ptr<ChildProcess>> launch(LaunchRequest request) = 0;
+    // Ends this process for a failure found on any thread, while others still run.
+    [[noreturn]] void exitWithoutCleanup(int status) {
+        endProcess(status);
+        std::abort(); // not reached: no backend's endProcess returns
+    }
+
+  protected:
+    virtual void endProcess(int status) = 0;
 };
 
 } // namespace tovanel::platform

@@ -2,7 +2,6 @@
 #include "supervisor/tovanel_sender_app.h"
 
 #include "platform/platform.h"
-#include "platform/process_exit.h"
 #include "supervisor/sender_paths.h"
 #include "supervisor/stale_sender.h"
 
@@ -126,7 +125,7 @@ void TovanelSenderApp::writeStatusFile(const std::string& content, bool last) {
 void TovanelSenderApp::failLaunch(const std::string& reason) {
     const std::string line = std::string(launchFailurePrefix) + reason + "\n";
     std::fputs(line.c_str(), stderr);
-    platform::exitWithoutCleanup(1);
+    platform::current().processes.exitWithoutCleanup(1);
 }
 
 } // namespace tovanel

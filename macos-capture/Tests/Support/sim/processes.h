@@ -5,6 +5,7 @@
 
 #include "platform/posix/processes.h"
 
+#include <functional>
 #include <mutex>
 #include <set>
 
@@ -36,6 +37,16 @@ class SimProcesses : public platform::Processes {
     }
 
     std::set<std::string> unlaunchable; // set before the launches
+    std::function<void()> beforeExit;   // set before the exit
+
+  protected:
+    // Runs `beforeExit` (when set) on the exiting thread, then ends the process for real.
+    void endProcess(int status) override {
+        if (beforeExit) {
+            beforeExit();
+        }
+        real_.exitWithoutCleanup(status);
+    }
 
   private:
     platform::posix::PosixProcesses real_;

@@ -33,16 +33,18 @@ struct SimPlatform {
     SimAudioQueues audioQueues;
     SimCapturePermission capturePermission;
 
-    // Makes a fresh platform and installs it. Platforms are never destroyed, so a thread that
-    // outlives its test never reaches a destroyed one.
-    static SimPlatform& installFresh() {
+    // Makes a fresh platform and installs it, with `realDispatch` instead of the simulated one
+    // when given. Platforms are never destroyed, so a thread that outlives its test never reaches
+    // a destroyed one.
+    static SimPlatform& installFresh(platform::Dispatch* realDispatch = nullptr) {
         static std::mutex mutex;
         static platform::NeverDestroyed<std::list<SimPlatform>> made;
         std::lock_guard lock(mutex);
         SimPlatform& fresh = made.get().emplace_back();
-        platform::install({fresh.dispatch, fresh.files, fresh.processes, fresh.application,
-                           fresh.audioHardware, fresh.text, fresh.screenCapture, fresh.media,
-                           fresh.audioQueues, fresh.capturePermission});
+        platform::install({realDispatch ? *realDispatch : fresh.dispatch, fresh.files,
+                           fresh.processes, fresh.application, fresh.audioHardware, fresh.text,
+                           fresh.screenCapture, fresh.media, fresh.audioQueues,
+                           fresh.capturePermission});
         return fresh;
     }
 };

@@ -4,6 +4,7 @@
 #include "platform/posix/errno_error.h"
 #include "platform/posix/fd_output_handle.h"
 #include "platform/posix/unique_fd.h"
+#include "platform/process_exit.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -201,6 +202,10 @@ Result<std::unique_ptr<ChildProcess>> PosixProcesses::launch(LaunchRequest reque
     auto state = std::make_shared<ChildState>();
     watchChild(pid, state, std::move(request.terminationHandler));
     return std::unique_ptr<ChildProcess>(std::make_unique<PosixChildProcess>(pid, state));
+}
+
+void PosixProcesses::endProcess(int status) {
+    platform::exitWithoutCleanup(status);
 }
 
 } // namespace tovanel::platform::posix

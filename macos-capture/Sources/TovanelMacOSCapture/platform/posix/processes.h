@@ -13,6 +13,9 @@ class PosixProcesses : public Processes {
 
     Result<std::unique_ptr<Pipe>> makePipe() override;
     Result<std::unique_ptr<ChildProcess>> launch(LaunchRequest request) override;
+
+  protected:
+    void endProcess(int status) override;
 };
 
 } // namespace tovanel::platform::posix
