@@ -6,7 +6,6 @@
 #include "platform/posix/unique_fd.h"
 
 #include <fcntl.h>
-#include <limits.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -15,7 +14,8 @@
 #include <array>
 #include <cerrno>
 #include <cstdint>
-#include <vector>
+#include <cstdlib>
+#include <memory>
 
 namespace tovanel::platform::posix {
 
@@ -29,6 +29,12 @@ std::string directoryOf(const std::string& path) {
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A string the C library allocated, copied and freed; none for a null pointer.
+std::optional<std::string> adopted(char* allocated) {
+    const std::unique_ptr<char, decltype(&std::free)> owner(allocated, &std::free);
+    return allocated != nullptr ? std::optional<std::string>(allocated) : std::nullopt;
 }
 
 std::string lastComponentOf(const std::string& path) {
@@ -93,21 +99,13 @@ std::string PosixFiles::temporaryDirectory() {
 }
 
 std::string PosixFiles::currentDirectory() {
-    std::vector<char> buffer(PATH_MAX);
-    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE) {
-            return ".";
-        }
-        buffer.resize(buffer.size() * 2);
-    }
-    return std::string(buffer.data());
+    // Given no buffer, glibc and Apple's libc both allocate one of the path's own length.
+    return adopted(::getcwd(nullptr, 0)).value_or(".");
 }
 
 std::string PosixFiles::resolvingSymlinksInPath(const std::string& absolutePath) {
-    if (char* resolved = ::realpath(absolutePath.c_str(), nullptr)) {
-        std::string result(resolved);
-        ::free(resolved);
-        return result;
+    if (auto resolved = adopted(::realpath(absolutePath.c_str(), nullptr))) {
+        return *resolved;
     }
     // The last component may not exist (a sender that is missing): resolve the directory that
     // holds it and keep the name as given, so the caller can still report the missing file.
@@ -115,13 +113,8 @@ std::string PosixFiles::resolvingSymlinksInPath(const std::string& absolutePath)
     if (directory == absolutePath) {
         return absolutePath;
     }
-    if (char* resolved = ::realpath(directory.c_str(), nullptr)) {
-        std::string result(resolved);
-        ::free(resolved);
-        if (result != "/") {
-            result += '/';
-        }
-        return result + lastComponentOf(absolutePath);
+    if (auto resolved = adopted(::realpath(directory.c_str(), nullptr))) {
+        return (*resolved == "/" ? "/" : *resolved + '/') + lastComponentOf(absolutePath);
     }
     return absolutePath;
 }
