@@ -164,8 +164,9 @@ TEST(ScreenSourceStatus, ComesOnceASecondOnARealTimer) {
     ::testing::internal::CaptureStderr();
     const auto started = std::chrono::steady_clock::now();
     sim.screenCapture.stream->startCompletion(std::nullopt);
+    sim.screenCapture.stream->startCompletion = nullptr; // then `source` alone owns the source
     (void)::testing::internal::GetCapturedStderr();
-    std::unique_lock lock(mutex);
+    std::unique_lock lock(mutex); // let go of first: the source's end waits for a tick running
     ASSERT_TRUE(arrived.wait_for(lock, std::chrono::seconds(10), [&] { return ticks.size() >= 4; }))
         << ticks.size() << " status lines in 10 s";
     EXPECT_LT(ticks[0] - started, std::chrono::milliseconds(500)) << "the first at once";
