@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Heap allocations per second of capture: our program in capture mode with the allocation
 # counter preloaded (malloc_counter.c, built as BUILD/bin/libmalloc_counter.so), recording a
-# tone from a private PulseAudio server. After a warm-up the counts are taken (SIGUSR2 makes the
-# counter append "allocations frees" to a file), again after the window, and the difference is
-# divided by the seconds of audio written in between (the output's growth over 384000 bytes per
-# second). Other executables named after SECONDS record beside ours and are counted the same way,
+# tone from a private sound server (PRIVATE_SERVER, see capture_common.sh). After a warm-up the
+# counts are taken (SIGUSR2 makes the counter append "allocations frees" to a file), again after
+# the window, and the difference is divided by the seconds of audio written in between (the
+# output's growth over 384000 bytes per second). Other executables named after SECONDS record beside ours and are counted the same way,
 # for example an older build.
 #
 # Usage: capture_allocations.sh BUILD_DIR [SECONDS] [OTHER...]     (default 20 s)
@@ -46,7 +46,8 @@ for ((i = 0; i < ${#programs[@]}; i++)); do
   bytes1[i]=$(size "$work/pcm.$i")
 done
 
-echo "Heap allocations over ${seconds}s after a ${warm_up}s warm-up, all recording at once:"
+echo "Heap allocations over ${seconds}s after a ${warm_up}s warm-up, all recording at once" \
+  "from a private server ($server_name):"
 for ((i = 0; i < ${#programs[@]}; i++)); do
   read -r a0 f0 < <(sed -n 1p "$work/counts.$i")
   read -r a1 f1 < <(sed -n 2p "$work/counts.$i")

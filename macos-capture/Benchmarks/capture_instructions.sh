@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # User-space instructions per second of audio: our program in capture mode beside
 # parec --latency-msec=10 (float32le, 48000 Hz, stereo), both under valgrind's callgrind and
-# recording the same audio from a private PulseAudio server at the same time. After a warm-up
-# every recorder's counters are zeroed (callgrind_control --zero), and after the window they are
-# dumped (--dump); the instructions of the window are divided by the seconds of audio each
-# recorder wrote in it (its output's growth over 384000 bytes per second).
+# recording the same audio from a private sound server at the same time (PRIVATE_SERVER, see
+# capture_common.sh). After a warm-up every recorder's counters are zeroed (callgrind_control
+# --zero), and after the window they are dumped (--dump); the instructions of the window are
+# divided by the seconds of audio each recorder wrote in it (its output's growth over 384000
+# bytes per second).
 #
 # Instruction counts do not move with the machine's load the way CPU time does (capture_vs_parec.sh
 # moves by tens of per cent between rounds on a shared machine). They still move a little: how
@@ -45,6 +46,7 @@ dump_of() { # index
   echo "$dump"
 }
 
+echo "Recording a 1 kHz tone from a private server ($server_name) under callgrind:"
 ratios=()
 ratios_other=()
 for ((round = 0; round < rounds; round++)); do

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Side-by-side capture cost: our program in capture mode and parec (float32le, 48000 Hz, stereo),
 # once at our record stream's latency and once at parec's default, all recording the same audio
-# from a private PulseAudio server at the same time. Reports each process's CPU time (user +
-# system, summed over all its threads from /proc/PID/task/*/schedstat, in nanoseconds), its
-# context switches (wake-ups) and the ratios.
+# from a private sound server (PRIVATE_SERVER, see capture_common.sh) at the same time. Reports
+# each process's CPU time (user + system, summed over all its threads from
+# /proc/PID/task/*/schedstat, in nanoseconds), its context switches (wake-ups) and the ratios.
 #
 # On a small machine one round's ratio moves by 10-15 % with where the scheduler happens to put
 # the recorders, so several rounds (fresh processes, start order rotated) give the figure to
@@ -58,7 +58,7 @@ start() { # which: 0 ours, 1 parec at our latency, 2 parec at its default, 3 the
   pids+=($!)
 }
 
-echo "Capturing ${seconds}s of a 1 kHz tone from a private PulseAudio server, all at the same time:"
+echo "Capturing ${seconds}s of a 1 kHz tone from a private server ($server_name), all at the same time:"
 ratios_equal=()
 ratios_default=()
 ratios_other=()

@@ -5,7 +5,6 @@
 // here for every iteration, which the capture streams do not do. Reported as multiples of real time
 // (x_realtime: seconds of audio converted per second of CPU time).
 #include "pcm/sample_conversion.h"
-#include "pcm/sanitize.h"
 #include "platform/platform.h"
 #include "platform/portable/media.h"
 #include "platform/portable/sample_buffer.h"
@@ -99,7 +98,7 @@ void Float32Mono24000ToTarget(benchmark::State& state) {
 }
 
 // The whole data path of one audio sample buffer, as the sample handler runs it up to the write:
-// copied out of the sample buffer, converted, interleaved and sanitised.
+// copied out of the sample buffer, converted, interleaved and sanitised (one pass).
 template <class Sample>
 void wholePathFromSampleBuffers(benchmark::State& state, AudioStreamBasicDescription format,
                                 double scale) {
@@ -137,10 +136,8 @@ void wholePathFromSampleBuffers(benchmark::State& state, AudioStreamBasicDescrip
             state.SkipWithError("conversion failed");
             return;
         }
-        // As the sample handler does: sanitised in the block's own memory, which then serves
-        // the next buffer.
-        auto block = tovanel::sanitizedInterleavedFloatPCM(
-            std::move(std::get<tovanel::ByteBlock>(converted)));
+        // As the sample handler does: the block, once written, serves the next buffer.
+        auto block = std::get<tovanel::ByteBlock>(std::move(converted));
         benchmark::DoNotOptimize(block.data());
         converterState.spareBlock = std::move(block);
         position = (position + bufferFrames) % (signal.size() / channels - bufferFrames);

@@ -1,10 +1,14 @@
-// Sanitising beside memcpy, on the block sizes the capture paths produce and beyond.
+// Sanitising beside memcpy, on the block sizes the capture paths produce and beyond; and the
+// one-pass stereo form (planar channels in, sanitised frames out) beside the two passes it
+// replaced, interleaving and then sanitising in place.
 #include "pcm/sanitize.h"
+#include "platform/vector_clones.h"
 
 #include <benchmark/benchmark.h>
 
 #include <cstring>
 #include <random>
+#include <string>
 #include <vector>
 
 namespace {
@@ -78,6 +82,89 @@ BENCHMARK(Sanitize)->Apply(Sizes);
 BENCHMARK(SanitizeInPlace)->Apply(Sizes);
 BENCHMARK(Memcpy)->Apply(Sizes);
 BENCHMARK(CopyToNewBlock)->Apply(Sizes);
+
+// The first pass of the two the screen-capture path made before: the frames interleaved as
+// words, built for the widest vector unit as the program built it.
+TOVANEL_VECTOR_CLONES void interleave(const float* left, const float* right, std::size_t frames,
+                                      std::uint8_t* out) {
+#pragma GCC unroll 2
+    for (std::size_t i = 0; i < frames; ++i) {
+        std::memcpy(out + 8 * i, left + i, 4);
+        std::memcpy(out + 8 * i + 4, right + i, 4);
+    }
+}
+
+// Frame counts: the odd sizes, a 10 ms buffer at 48 kHz (what the capture path hands over a
+// hundred times a second), 100 ms and a large block.
+void StereoSizes(benchmark::internal::Benchmark* benchmark) {
+    for (std::int64_t frames : {1, 3, 7, 253, 480, 4800, 1 << 20}) {
+        benchmark->Arg(frames);
+    }
+}
+
+struct Channels {
+    std::vector<float> left;
+    std::vector<float> right;
+    explicit Channels(std::size_t frames) : left(frames), right(frames) {
+        const auto bytes = audioLikeBlock(frames * 8);
+        std::memcpy(left.data(), bytes.data(), frames * 4);
+        std::memcpy(right.data(), bytes.data() + frames * 4, frames * 4);
+    }
+};
+
+// What the capture path did before: interleaved into the block, then sanitised in its memory.
+void InterleaveThenSanitize(benchmark::State& state) {
+    const auto frames = static_cast<std::size_t>(state.range(0));
+    const Channels input(frames);
+    auto block = tovanel::ByteBlock::forOverwrite(frames * 8);
+    for (auto _ : state) {
+        interleave(input.left.data(), input.right.data(), frames, block.data());
+        block = tovanel::sanitizedInterleavedFloatPCM(std::move(block));
+        benchmark::DoNotOptimize(block.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0) * 8);
+}
+
+// What it does now: one pass into the block of the buffer before, at the widest width.
+void SanitizeInterleavedStereo(benchmark::State& state) {
+    const auto frames = static_cast<std::size_t>(state.range(0));
+    const Channels input(frames);
+    tovanel::ByteBlock block;
+    for (auto _ : state) {
+        block = tovanel::sanitizedInterleavedStereo(input.left.data(), input.right.data(), frames,
+                                                    std::move(block));
+        benchmark::DoNotOptimize(block.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0) * 8);
+}
+
+BENCHMARK(InterleaveThenSanitize)->Apply(StereoSizes);
+BENCHMARK(SanitizeInterleavedStereo)->Apply(StereoSizes);
+
+// The one pass at every width the CPU runs, for a comparison between widths.
+const bool kEveryWidth = [] {
+    for (const tovanel::StereoSanitizer& version : tovanel::stereoSanitizers()) {
+        if (!version.runsHere) {
+            continue;
+        }
+        const std::string name = "SanitizeInterleavedStereo/" + std::string(version.width);
+        benchmark::RegisterBenchmark(name.c_str(), [run = version.run](benchmark::State& state) {
+            const auto frames = static_cast<std::size_t>(state.range(0));
+            const Channels input(frames);
+            std::vector<std::uint8_t> out(frames * 8);
+            for (auto _ : state) {
+                run(input.left.data(), input.right.data(), frames, out.data());
+                benchmark::DoNotOptimize(out.data());
+                benchmark::ClobberMemory();
+            }
+            state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * state.range(0) *
+                                    8);
+        })->Apply(StereoSizes);
+    }
+    return true;
+}();
 
 } // namespace
 

@@ -1,5 +1,6 @@
-// The PCM path: sanitising bit for bit, and a sample buffer's way to interleaved stereo bytes
-// through the target-format branch, the converter and every error of the path.
+// The PCM path: sanitising bit for bit, in its one-pass stereo form at every vector width too, and
+// a sample buffer's way to sanitised interleaved stereo bytes through the target-format branch,
+// the converter and every error of the path.
 #include "pcm/sample_conversion.h"
 #include "pcm/sanitize.h"
 #include "sim/sample_buffer.h"
@@ -9,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <random>
 
 // Fault sets name only the faults they inject.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -19,10 +21,9 @@ namespace {
 using namespace platform;
 using test::bytesOf;
 using test::fromBits;
-using test::wordsOf;
-
 using test::kHi;
 using test::kLo;
+using test::wordsOf;
 
 // Input bits and the bits that must come out.
 // clang-format off
@@ -32,8 +33,9 @@ const std::vector<std::pair<std::uint32_t, std::uint32_t>> kSanitized = {
     {0x3F800000, kHi}, {0x3F75C28F, kHi}, {0x7F7FFFFF, kHi}, {0x3F733334, kHi}, // 1, .96, max
     {0xBF800000, kLo}, {0xC0000000, kLo}, {0xFF7FFFFF, kLo}, {0xBF733334, kLo}, // -1, -2, min
     {0x3F000000, 0x3F000000}, {0, 0}, {0x80000000, 0x80000000}, {1, 1},        // as they are
-    {0x80000001, 0x80000001}, {0x3F733333, 0x3F733333}, {0xBF733333, 0xBF733333},
-    {0x3F733332, 0x3F733332}, {0xBF000000, 0xBF000000},
+    {0x80000001, 0x80000001}, {0x807FFFFF, 0x807FFFFF}, {0x3F733333, 0x3F733333}, // bounds
+    {0xBF733333, 0xBF733333}, {0x3F733332, 0x3F733332}, {0xBF733332, 0xBF733332},
+    {0xBF000000, 0xBF000000},
 };
 // clang-format on
 
@@ -65,6 +67,42 @@ TEST(Sanitizing, EveryClassOfValueAtEveryPositionAndAlignmentInBothForms) {
     }
 }
 
+// Every version of the one-pass kernel that the CPU runs gives the bytes of the rule applied to
+// the frames interleaved: edge values among random bits, odd lengths, every offset of the three
+// pointers (the output's by bytes), and not a byte written around the output.
+TEST(Sanitizing, TheOnePassStereoFormMatchesTheRuleAtEveryWidthLengthAndOffset) {
+    std::mt19937 random(26);
+    std::string ran;
+    for (const StereoSanitizer& version : stereoSanitizers()) {
+        if (!version.runsHere) {
+            continue;
+        }
+        ran += std::string(ran.empty() ? "" : ", ") + std::string(version.width);
+        for (const std::size_t frames : {0, 1, 3, 7, 253, 9600}) {
+            for (std::size_t offset = 0; offset < 16; ++offset) {
+                std::vector<std::uint32_t> words(2 * frames + 32); // left, then right
+                for (auto& word : words) {
+                    word = random() % 2 ? kSanitized[random() % kSanitized.size()].first : random();
+                }
+                const std::size_t right = frames + 16 + (offset * 7) % 16;
+                std::vector<std::uint32_t> interleaved;
+                for (std::size_t i = 0; i < frames; ++i) {
+                    interleaved.insert(interleaved.end(), {words[offset + i], words[right + i]});
+                }
+                const ByteBlock rule =
+                    sanitizedInterleavedFloatPCM(test::recast<std::uint8_t>(interleaved));
+                std::vector<std::uint8_t> want(frames * 8 + 32, 0xA5), out(want);
+                std::copy(rule.begin(), rule.end(), want.begin() + offset);
+                const auto floats = test::recast<float>(words);
+                version.run(floats.data() + offset, floats.data() + right, frames,
+                            out.data() + offset);
+                EXPECT_EQ(out, want) << version.width << " frames=" << frames << " at " << offset;
+            }
+        }
+    }
+    std::printf("[   widths ] one-pass stereo sanitising ran as: %s\n", ran.c_str());
+}
+
 // A conversion over the simulated platform.
 class Conversion : public ::testing::Test {
   protected:
@@ -93,8 +131,8 @@ std::vector<float> ramp(std::size_t frames, float start) {
     return values;
 }
 
-TEST_F(Conversion, TargetFormatAndSameRateLayoutsPassBitForBitWithOrWithoutAConverter) {
-    // Awkward bit patterns too: the path moves words, never float values (sanitising is later).
+TEST_F(Conversion, TargetFormatAndSameRateLayoutsComeOutAsTheRuleMakesThemWithOrWithoutAConverter) {
+    // Awkward bit patterns too: the path moves words, never float values, and sanitises them.
     std::vector<float> left = ramp(480, -0.5f);
     std::vector<float> right = ramp(480, 0.25f);
     left[3] = fromBits(0x7FC01234);
@@ -104,6 +142,8 @@ TEST_F(Conversion, TargetFormatAndSameRateLayoutsPassBitForBitWithOrWithoutAConv
     for (std::size_t i = 0; i < left.size(); ++i) {
         expected.insert(expected.end(), {left[i], right[i]});
     }
+    const ByteBlock sanitized = sanitizedInterleavedFloatPCM(bytesOf(expected));
+    expected = test::recast<float>(std::vector(sanitized.begin(), sanitized.end()));
     const auto planar = sim::audioBuffer(sim::pcmFormat(48000, 2, false), {left, right});
     EXPECT_EQ(bytesOf(converted(*planar)), bytesOf(expected));
     EXPECT_EQ(platform.media.convertersMade(), 0) << "the target format needs no converter";

@@ -1,8 +1,8 @@
-// The screen-capture data path from sample buffer to interleaved bytes.
+// The screen-capture data path from sample buffer to sanitised interleaved bytes.
 #include "pcm/sample_conversion.h"
 
+#include "pcm/sanitize.h"
 #include "platform/platform.h"
-#include "platform/vector_clones.h"
 
 #include <algorithm>
 #include <cassert>
@@ -51,22 +51,6 @@ bool listHoldsFrames(AudioBufferList& list, std::size_t usableRecords, const Aud
     });
 }
 
-// Frame i of `out` takes sample i of `left`, then of `right`, moved as 32-bit words (bytes, not
-// float values, so no NaN payload can change). Planar channels let the vectoriser turn the loop
-// into a few shuffles per vector.
-TOVANEL_VECTOR_CLONES void interleavePlanar(const float* left, const float* right,
-                                            std::size_t frames, std::uint8_t* out) {
-#pragma GCC unroll 2 // two rounds of shuffles per loop: its own count and jump weigh less
-    for (std::size_t i = 0; i < frames; ++i) {
-        std::uint32_t leftWord;
-        std::uint32_t rightWord;
-        std::memcpy(&leftWord, left + i, 4);
-        std::memcpy(&rightWord, right + i, 4);
-        std::memcpy(out + 8 * i, &leftWord, 4);
-        std::memcpy(out + 8 * i + 4, &rightWord, 4);
-    }
-}
-
 } // namespace
 
 std::variant<ByteBlock, ConversionError> convertToTargetPCM(const SampleBuffer& buffer,
@@ -95,7 +79,7 @@ std::variant<ByteBlock, ConversionError> convertToTargetPCM(const SampleBuffer& 
         return CaptureError(Case::unsupportedTargetFormat);
     }
     if (sourceFormat->isEqual(*targetFormat)) {
-        return interleavedStereo(*input, std::move(state.spareBlock));
+        return sanitizedInterleavedStereo(*input, std::move(state.spareBlock));
     }
 
     const bool reuse = state.converter && state.sourceFormatDescription &&
@@ -117,7 +101,7 @@ std::variant<ByteBlock, ConversionError> convertToTargetPCM(const SampleBuffer& 
     if (error) {
         return std::move(*error);
     }
-    return interleavedStereo(*output, std::move(state.spareBlock));
+    return sanitizedInterleavedStereo(*output, std::move(state.spareBlock));
 }
 
 std::variant<std::shared_ptr<PCMBuffer>, ConversionError>
@@ -198,20 +182,17 @@ ConverterInputBlock oneShotInput(std::shared_ptr<PCMBuffer>& input) {
     };
 }
 
-ByteBlock interleavedStereo(PCMBuffer& buffer, ByteBlock&& spare) {
+ByteBlock sanitizedInterleavedStereo(PCMBuffer& buffer, ByteBlock&& spare) {
     float* const* channels = buffer.floatChannelData();
     const std::uint32_t frames = buffer.frameLength();
     const std::uint32_t channelCount = buffer.format()->channelCount();
     if (channels == nullptr || frames == 0 || channelCount == 0) {
         return {};
     }
-    const float* left = channels[0];
-    const float* right = channels[std::min<std::uint32_t>(1, channelCount - 1)];
-    ByteBlock block =
-        ByteBlock::forOverwrite(static_cast<std::size_t>(frames) * 8, std::move(spare));
     assert(buffer.stride() == 1); // planar, as the target format is
-    interleavePlanar(left, right, frames, block.data());
-    return block;
+    return sanitizedInterleavedStereo(channels[0],
+                                      channels[std::min<std::uint32_t>(1, channelCount - 1)],
+                                      frames, std::move(spare));
 }
 
 } // namespace tovanel

@@ -1,5 +1,5 @@
 // The screen-capture data path: a sample buffer's audio copied into a PCM buffer in its own
-// format, brought to planar Float32 stereo at 48000 Hz, and interleaved into bytes.
+// format, brought to planar Float32 stereo at 48000 Hz, and interleaved into sanitised bytes.
 #pragma once
 
 #include "pcm/byte_block.h"
@@ -24,9 +24,10 @@ struct ConverterState {
     ByteBlock spareBlock;
 };
 
-// Interleaved Float32 stereo bytes at 48000 Hz, not yet sanitised (possibly empty: nothing to
-// write), or why the buffer could not be converted. The bytes take the memory of
-// `state.spareBlock` when it is large enough.
+// Interleaved Float32 stereo bytes at 48000 Hz, already sanitised (possibly empty: nothing to
+// write), or why the buffer could not be converted. Interleaving and sanitising are one pass, so
+// the caller writes the bytes as they are. They take the memory of `state.spareBlock` when it is
+// large enough.
 std::variant<ByteBlock, ConversionError> convertToTargetPCM(const platform::SampleBuffer& buffer,
                                                             ConverterState& state);
 
@@ -47,9 +48,9 @@ bool copy(platform::AudioBufferList& sourceList, std::size_t usableRecords,
 // start. The block refers to `input`, which must outlive the conversion call.
 platform::ConverterInputBlock oneShotInput(std::shared_ptr<platform::PCMBuffer>& input);
 
-// The frames of a planar float buffer (the target format's layout) as left/right pairs; empty
-// when it has no float channel data. A mono buffer gives each sample to both sides. The pairs are
-// written into `spare`'s memory when it is large enough.
-ByteBlock interleavedStereo(platform::PCMBuffer& buffer, ByteBlock&& spare = {});
+// The frames of a planar float buffer (the target format's layout) as sanitised left/right pairs;
+// empty when it has no float channel data. A mono buffer gives each sample to both sides. The
+// pairs are written into `spare`'s memory when it is large enough.
+ByteBlock sanitizedInterleavedStereo(platform::PCMBuffer& buffer, ByteBlock&& spare = {});
 
 } // namespace tovanel

@@ -3,8 +3,10 @@
 
 #include "pcm/byte_block.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string_view>
 
 namespace tovanel {
 
@@ -21,5 +23,21 @@ ByteBlock sanitizedInterleavedFloatPCM(std::span<const std::uint8_t> block);
 // The same for a block the caller gives up: sanitised in its own memory and returned, with no
 // second block made.
 ByteBlock sanitizedInterleavedFloatPCM(ByteBlock&& block);
+
+// The `frames` frames of two planar channels, interleaved (left, right) and sanitised in one
+// pass: the bytes sanitizedInterleavedFloatPCM gives for the interleaved frames, without the
+// interleaved copy in between. They take `spare`'s memory when it is large enough.
+ByteBlock sanitizedInterleavedStereo(const float* left, const float* right, std::size_t frames,
+                                     ByteBlock&& spare = {});
+
+// The versions of that pass, one per vector width the build makes, widest first: the tests hold
+// every one the CPU runs to the rule, the benchmark times them. `run` writes frames * 8 bytes at
+// `out`, which needs no alignment.
+struct StereoSanitizer {
+    std::string_view width;
+    bool runsHere; // the CPU has what this version needs
+    void (*run)(const float* left, const float* right, std::size_t frames, std::uint8_t* out);
+};
+std::span<const StereoSanitizer> stereoSanitizers();
 
 } // namespace tovanel

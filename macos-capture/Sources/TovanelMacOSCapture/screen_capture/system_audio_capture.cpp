@@ -3,7 +3,6 @@
 #include "screen_capture/system_audio_capture.h"
 
 #include "devices/device_selection.h"
-#include "pcm/sanitize.h"
 #include "platform/platform.h"
 
 #include <chrono>
@@ -138,7 +137,7 @@ void SystemAudioCapture::streamDidOutputSampleBuffer(const SampleBuffer& sampleB
         reportConversionFailure(*failure);
         return;
     }
-    ByteBlock block = sanitizedInterleavedFloatPCM(std::move(std::get<ByteBlock>(converted)));
+    ByteBlock block = std::get<ByteBlock>(std::move(converted)); // sanitised as it was made
     if (block.empty()) {
         return;
     }

@@ -1,5 +1,5 @@
-// Dispatch in portable C++: a thread per serial queue, a thread per repeating timer, and a main
-// queue drained by the main run loop.
+// Dispatch in portable C++: a thread per serial queue, which also runs the queue's timers, and a
+// main queue drained by the main run loop.
 #pragma once
 
 #include "platform/dispatch.h"

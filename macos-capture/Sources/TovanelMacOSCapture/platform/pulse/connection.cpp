@@ -108,12 +108,14 @@ void PulseConnection::dropContext() {
 
 std::optional<PlatformError> PulseConnection::ensureConnected() {
     if (!started_) {
+        // Named before it starts: the loop's thread takes the name as it begins, while naming a
+        // running loop renames the calling thread instead (libpulse sets the caller's name).
+        pa_threaded_mainloop_set_name(loop_, "tovanel.pulse");
         if (pa_threaded_mainloop_start(loop_) < 0) {
             return PlatformError{
                 "pa_threaded_mainloop_start", PA_ERR_INTERNAL,
                 "pa_threaded_mainloop_start: the PulseAudio main loop did not start"};
         }
-        pa_threaded_mainloop_set_name(loop_, "tovanel.pulse");
         started_ = true;
     }
     if (context() != nullptr) {
