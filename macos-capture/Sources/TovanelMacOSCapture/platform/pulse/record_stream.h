@@ -36,24 +36,33 @@ class RecordStream {
     // Returns false when it takes nothing now: the bytes stay in the stream until the next
     // chunk arrives. May block (see Threads above).
     using OnData = std::function<bool(const std::uint8_t* data, std::size_t bytes)>;
+    using OnReady = std::function<void()>;
     using OnFailure = std::function<void(PlatformError error)>;
 
     struct Options {
-        std::string source; // a source name, or "@DEFAULT_MONITOR@" / "@DEFAULT_SOURCE@"
+        std::string source; // a source's own name: no special names, which not every server knows
         pa_sample_spec sampleSpec{};
         std::uint32_t fragmentBytes = 0; // how much the server gathers before it sends
         std::string name;                // how the stream shows in the server's lists
     };
 
-    // Connects the stream and waits, bounded, until it records or fails. With the lock held.
+    // Connects the stream on `source`, unmovable: the server never takes it elsewhere (to a
+    // microphone, say). onReady follows once it records, or onFailure once, when it fails, ends,
+    // is moved all the same, or is not connected within `timeout` (then with PA_ERR_TIMEOUT).
+    // With the lock held.
+    static Result<std::unique_ptr<RecordStream>>
+    connect(PulseConnection& connection, const Options& options, OnData onData, OnReady onReady,
+            OnFailure onFailure, std::chrono::milliseconds timeout = kRoundTripTimeout);
+    // Connects and waits until it records or failed. With the lock held.
     static std::optional<PlatformError> open(PulseConnection& connection, const Options& options,
-                                             OnData onData, OnFailure onFailure,
-                                             std::unique_ptr<RecordStream>& opened);
+                                             OnData onData, std::unique_ptr<RecordStream>& opened);
 
-    // Use open(); the stream is connected there.
-    RecordStream(PulseConnection& connection, OnData onData, OnFailure onFailure)
-        : connection_(connection), onData_(std::move(onData)), onFailure_(std::move(onFailure)) {}
-    ~RecordStream(); // disconnects; takes the lock itself
+    // Use connect(); the stream is connected there.
+    RecordStream(PulseConnection& connection, OnData onData, OnReady onReady, OnFailure onFailure)
+        : connection_(connection), onData_(std::move(onData)), onReady_(std::move(onReady)),
+          onFailure_(std::move(onFailure)) {}
+    // Disconnects. Not from the stream's own callbacks; takes the lock itself.
+    ~RecordStream();
     RecordStream(const RecordStream&) = delete;
     RecordStream& operator=(const RecordStream&) = delete;
 
@@ -63,15 +72,18 @@ class RecordStream {
   private:
     static void onState(pa_stream* stream, void* self);
     static void onRead(pa_stream* stream, std::size_t bytes, void* self);
+    static void onMoved(pa_stream* stream, void* self);
     void read(std::size_t bytes);
     void reportFailure(PlatformError error);
 
     PulseConnection& connection_;
     OnData onData_;
+    OnReady onReady_;
     OnFailure onFailure_;
     pa_stream* stream_ = nullptr;
+    std::optional<LoopTimer> connectDeadline_;
     bool ready_ = false;
-    bool failed_ = false;
+    std::optional<PlatformError> failure_;
 };
 
 } // namespace tovanel::platform::pulse
