@@ -6,12 +6,17 @@
 // stream runs its sample handler there, write included, so that a buffer costs one thread
 // wake-up, not two (a writer thread woken for every buffer cost about 1.6 times the CPU time).
 // While it blocks:
-//   - the server goes on recording into the stream's buffer, up to its maximum length (4 MiB on
-//     PulseAudio: 10.9 s of 48 kHz stereo float), then drops the oldest audio, as an input device
-//     that is not read overruns; it never waits for a client, so nothing else it serves stalls;
-//   - only this connection's own events wait. Once a capture runs nothing else uses the
-//     connection: device queries come before the stream is opened, a process runs one capture
-//     source, and the program's other threads (queues, timers) never take the loop's lock then;
+//   - the server goes on recording into the stream's buffer, up to its maximum length (4 MiB, the
+//     most either server grants: 10.9 s of 48 kHz stereo float); it never waits for a client, so
+//     nothing else it serves stalls. What happens past that length depends on the server, as
+//     measured with the numbered signal and a reader stopped for a while: PulseAudio keeps what
+//     it holds and refuses the newest audio (a 5 s stall loses nothing, 12 s lose 0.8 s, 15 s
+//     lose 3.9 s), pipewire-pulse (0.3.65) throws away all it holds and goes on from the newest
+//     (5 s lose nothing, 12 s lose 11.7 s, 15 s lose 14.7 s);
+//   - only this connection's own events wait, the server's changes among them: the capture
+//     follows a new default output once the write returns. Nothing else uses the connection then:
+//     device queries come before the stream is opened, a process runs one capture source, and the
+//     program's other threads (queues, timers) never take the loop's lock then;
 //   - a server that dies meanwhile is noticed as soon as the write returns (the stream's failure
 //     is the next event the loop handles) and ends the capture through the stop notification;
 //     a reader that went away instead ends the process at that write. Nothing the reader could

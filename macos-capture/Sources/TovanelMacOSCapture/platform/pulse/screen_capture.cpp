@@ -17,7 +17,8 @@ namespace tovanel::platform::pulse {
 namespace {
 
 // Buffers handed to the sample queue and not yet handled. Beyond this (10 s of 10 ms buffers)
-// the stream stops taking data, and the server holds it, then drops it as a device would.
+// the stream stops taking data, and the server holds it, then drops what it cannot hold (see
+// RecordStream).
 constexpr int kMostBuffersInFlight = 1000;
 
 // The size reported for the one logical display: nothing here captures pictures.
