@@ -1,11 +1,9 @@
-# The integration cases (cases.sh, each with a server of its own) and the two tools they use. Every
-# case that records runs against both servers; a case about no server, or about PipeWire without
-# its session manager, against one.
+# The integration cases (cases.sh: each with a server of its own, most on both) and their two tools.
 add_executable(tovanel_signal ${CMAKE_CURRENT_LIST_DIR}/../Support/tools/tovanel_signal.cpp)
 add_executable(tovanel-test-sender ${CMAKE_CURRENT_LIST_DIR}/../Support/test_sender/test_sender.cpp)
 target_link_libraries(tovanel_signal PRIVATE tovanel_warnings)
 target_link_libraries(tovanel-test-sender PRIVATE tovanel_warnings)
-set(cases pulse.no_server pipewire.unrouted)
+set(cases pulse.no_server)
 foreach(case capture_loopback app_loopback.device app_loopback.screen server_fault.kill
         server_fault.gone follow.switch follow.plug follow.unload server_stalled)
   list(APPEND cases pulse.${case} pipewire.${case})

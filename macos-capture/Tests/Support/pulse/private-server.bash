@@ -1,12 +1,8 @@
-# What private-pulse and private-pipewire share (sourced, not run): the command line, the null
-# sinks, the default sink, the env lines and the stop. Each sets `socket` (the clients' socket,
-# under DIR) and `options` (start options of its own, kept in `option`) and defines `launch` (starts
-# its daemons, state under $dir), `server_pids` (those alive, the one clients talk to first) and
-# optionally `prepare` (once the server answers).
-#   NAME start DIR [--sink NAME=DESCRIPTION]... [--default-sink NAME] [options]
-#   NAME env|pid|stop DIR   (env: the lines that point a shell's clients at that server;
-#                            stop: ends its daemons, also stopped ones, and waits for them)
-# shellcheck disable=SC2034 # `option` is for the server's own script
+# What private-pulse and private-pipewire share (sourced): the command line, null sinks, default
+# sink, env lines (pointing a shell's clients at the server) and stop (of every daemon, a stopped
+# one too, waiting for their end). Each sets `socket` (the clients', under DIR) and defines `launch`
+# (its daemons, all state under $dir), `server_pids` (those alive, the one clients talk to first)
+# and maybe `prepare` (once the server answers).
 set -euo pipefail
 name=${0##*/}
 die() { echo "$name: $*" >&2; exit 1; }
@@ -26,32 +22,28 @@ env_lines() {
 stop() {
   local pids _
   read -r -a pids <<<"$(server_pids)"
-  [ "${#pids[@]}" -gt 0 ] || return 0
   { kill -TERM "${pids[@]}" && kill -CONT "${pids[@]}"; } 2>/dev/null || true # stopped ones too
   for _ in {1..50}; do [ -n "$(server_pids)" ] || break; sleep 0.1; done # their end, 5 s at most
   read -r -a pids <<<"$(server_pids)"
-  [ "${#pids[@]}" -eq 0 ] || kill -KILL "${pids[@]}" 2>/dev/null || true
+  kill -KILL "${pids[@]}" 2>/dev/null || true
   rm -f -- "$socket"
 }
 
 until_true() { # COMMAND...: again every 50 ms until it succeeds, for 10 s at most
-  local _
-  for _ in {1..200}; do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done
-  return 1
+  for _ in {1..200}; do "$@" >/dev/null 2>&1 && return 0; sleep 0.05; done; return 1
 }
 
 is_default() { pactl set-default-sink "$1" && [ "$(pactl get-default-sink)" = "$1" ]; }
 
 start() {
   local sinks=() default="" spec
-  declare -gA option=()
   while [ $# -gt 0 ]; do
     case $1 in
-      --sink) sinks+=("${2:?--sink needs NAME=DESCRIPTION}") && shift ;;
-      --default-sink) default=${2:?--default-sink needs a sink name} && shift ;;
-      *) [[ " ${options:-} " == *" $1 "* ]] || die "unknown option: $1"; option[$1]=1 ;;
+      --sink) sinks+=("${2:?--sink needs NAME=DESCRIPTION}") ;;
+      --default-sink) default=${2:?--default-sink needs a sink name} ;;
+      *) die "unknown option: $1" ;;
     esac
-    shift
+    shift 2
   done
   stop
   mkdir -p -- "$dir/runtime" && chmod 700 -- "$dir/runtime"

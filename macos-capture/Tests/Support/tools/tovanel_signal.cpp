@@ -114,20 +114,6 @@ int checkNumbered(const Args& args) {
     return fault.empty() ? 0 : 1;
 }
 
-// How many frames bear an index of [start, start + frames), wherever they are.
-int countNumbered(const Args& args) {
-    const auto start = u64(number(args, "--start", "0", 0, 0xFFFFFFFF, true));
-    const auto frames = u64(number(args, "--frames", "", 1, 0x1p32, true));
-    const auto minimum = u64(number(args, "--min-frames", "0", 0, 0x1p32, true));
-    u64 found = 0;
-    forEachFrame(args.at("0"), [&](const float* s, u64) {
-        const long long low = decode(s[0]), high = decode(s[1]);
-        found += low >= 0 && high >= 0 && u64(high << 16 | low) - start < frames;
-    });
-    std::printf("range %s found=%llu of %llu\n", found >= minimum ? "pass" : "FAIL", found, frames);
-    return found >= minimum ? 0 : 1;
-}
-
 int stats(const Args& args) {
     u64 nonfinite = 0, beyond = 0, crossings = 0;
     double peak = 0, squares = 0, first = 0, last = 0, previous = 0;
@@ -169,11 +155,9 @@ int main(int argc, char** argv) {
         return command == "tone"       ? tone(parse(argc, argv, 1, " --frequency --level --wav "))
                : command == "numbered" ? numbered(parse(argc, argv, 1, " --start "))
                : command == "check-numbered" ? checkNumbered(parse(argc, argv, 1, " --min-frames "))
-               : command == "count-numbered"
-                   ? countNumbered(parse(argc, argv, 1, " --start --frames --min-frames "))
-               : command == "stats" ? stats(parse(argc, argv, 1))
-               : command == "wav"   ? wav(parse(argc, argv, 2))
-                                    : throw Error("unknown command '" + command + "'");
+               : command == "stats"          ? stats(parse(argc, argv, 1))
+               : command == "wav"            ? wav(parse(argc, argv, 2))
+                                             : throw Error("unknown command '" + command + "'");
     } catch (const std::exception& error) {
         std::fprintf(stderr, "tovanel_signal: %s\n", error.what());
     }
