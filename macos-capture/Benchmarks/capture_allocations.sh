@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Heap allocations per second of capture: our program in capture mode with the allocation
 # counter preloaded (malloc_counter.c, built as BUILD/bin/libmalloc_counter.so), recording a
-# tone from a private sound server (PRIVATE_SERVER, see capture_common.sh). After a warm-up the
+# tone from a private sound server (TOVANEL_PRIVATE_SERVER, see capture_common.sh). After a warm-up the
 # counts are taken (SIGUSR2 makes the counter append "allocations frees" to a file), again after
 # the window, and the difference is divided by the seconds of audio written in between (the
 # output's growth over 384000 bytes per second). Other executables named after SECONDS record beside ours and are counted the same way,

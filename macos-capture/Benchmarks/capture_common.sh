@@ -1,14 +1,10 @@
 # Shared by the side-by-side capture scripts (source it, do not run it): a scratch folder and a
-# private sound server with one null sink "builtin", both removed at exit with every process
-# listed in `pids`; a tone played into that sink; and the summary of several rounds' ratios.
-# Needs `build` (the build folder) set first.
-#
-# The server is a private PulseAudio one (Tests/Support/pulse/private-pulse) unless
-# PRIVATE_SERVER names another script with the same command line (start DIR --sink NAME=DESC
-# --default-sink NAME, env DIR, stop DIR), for example a private PipeWire stack.
+# private server (PulseAudio, or PipeWire with TOVANEL_PRIVATE_SERVER=pipewire) with one null sink
+# "builtin", both removed at exit with every process listed in `pids`; a tone played into that
+# sink; and the summary of several rounds' ratios. Needs `build` (the build folder) set first.
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-private_server=${PRIVATE_SERVER:-$here/../Tests/Support/pulse/private-pulse}
+private_server="$here/../Tests/Support/pulse/private-${TOVANEL_PRIVATE_SERVER:-pulse}"
 # shellcheck disable=SC2034 # for the scripts that source this one
 server_name=$(basename "$private_server")
 
@@ -17,13 +13,13 @@ pids=()
 cleanup() {
   for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
   wait 2>/dev/null || true
-  "$private_server" stop "$work/pulse" >/dev/null 2>&1 || true
+  "$private_server" stop "$work/server" >/dev/null 2>&1 || true
   rm -rf "$work"
 }
 trap cleanup EXIT
 
-"$private_server" start "$work/pulse" --sink "builtin=Built-in Output" --default-sink builtin >/dev/null
-eval "$("$private_server" env "$work/pulse")"
+"$private_server" start "$work/server" --sink "builtin=Built-in Output" --default-sink builtin >/dev/null
+eval "$("$private_server" env "$work/server")"
 
 # Plays a 1 kHz tone at -12 dBFS into the sink for `seconds`, in the background, and waits a
 # second so that the sink runs before the recorders join.

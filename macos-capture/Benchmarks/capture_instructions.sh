@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # User-space instructions per second of audio: our program in capture mode beside
 # parec --latency-msec=10 (float32le, 48000 Hz, stereo), both under valgrind's callgrind and
-# recording the same audio from a private sound server at the same time (PRIVATE_SERVER, see
+# recording the same audio from a private sound server at the same time (TOVANEL_PRIVATE_SERVER, see
 # capture_common.sh). After a warm-up every recorder's counters are zeroed (callgrind_control
 # --zero), and after the window they are dumped (--dump); the instructions of the window are
 # divided by the seconds of audio each recorder wrote in it (its output's growth over 384000

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Side-by-side capture cost: our program in capture mode and parec (float32le, 48000 Hz, stereo),
 # once at our record stream's latency and once at parec's default, all recording the same audio
-# from a private sound server (PRIVATE_SERVER, see capture_common.sh) at the same time. Reports
+# from a private sound server (TOVANEL_PRIVATE_SERVER, see capture_common.sh) at the same time. Reports
 # each process's CPU time (user + system, summed over all its threads from
 # /proc/PID/task/*/schedstat, in nanoseconds), its context switches (wake-ups) and the ratios.
 #

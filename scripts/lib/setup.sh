@@ -7,6 +7,7 @@ TOVANEL_PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   libpulse-dev libsoxr-dev
   pulseaudio pulseaudio-utils
+  pipewire pipewire-pulse wireplumber dbus-daemon
   procps
 )
 

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
-# The integration cases: the built program, the stand-in sender, /usr/bin/pkill and a PulseAudio
-# server of the case's own. They wait only for events (a line on a standard error, an end); a
-# failing one keeps its captures as WAV files. Usage: cases.sh BIN_DIR EVIDENCE_DIR CASE[.ARGUMENT]
+# The integration cases: the built program, the stand-in sender, /usr/bin/pkill and a server of the
+# case's own. They wait only for events (a line on a standard error, an end); a failing one keeps
+# its captures as WAV files. Usage: cases.sh BIN_DIR EVIDENCE_DIR pulse|pipewire.CASE[.ARGUMENT]
 set -euo pipefail
 shopt -s nullglob
-bin=$1 evidence=$2 name=$3 private_pulse=$(dirname "$0")/../Support/pulse/private-pulse
-IFS=. read -r case argument <<<"$name"
-readonly bound=20 clip=$((2 * 48000 * 8)) # seconds an awaited event may take; bytes of 2 s of audio
+IFS=. read -r kind case argument <<<"$3"
+bin=$1 evidence=$2 name=$3 private_server=$(dirname "$0")/../Support/pulse/private-$kind
+readonly bound=20 seconds=20 clip=$((21 * 48000 * 8)) # an event's bound; s bit for bit; bytes read
 # Short (the server's socket is in it), on a file system of its own where there is one: as root,
 # only a rename across file systems shows a temporary written away from the status file.
 w=$(mktemp -d /dev/shm/tovanel-case.XXXXXX 2>/dev/null || mktemp -d /tmp/tovanel-case.XXXXXX)
@@ -22,7 +22,7 @@ end_case() {
   set +e # all of it, whatever fails
   # shellcheck disable=SC2046 # one process id a word
   { kill -KILL $(jobs -p); wait; } 2>/dev/null
-  "$private_pulse" stop "$w/pulse"
+  "$private_server" stop "$w/server"
   if [ "$status" -ne 0 ]; then
     for file in "$w"/*.err; do sed "s|^|$(basename "$file" .err): |" "$file" >&2; done
     for file in "${keep[@]}"; do
@@ -37,9 +37,14 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 check() { "$@" || fail "$*"; }
 
 server() { # a private server: "Built-in Output" (builtin, the default sink) and "BlackHole 2ch"
-  "$private_pulse" start "$w/pulse" --sink "builtin=Built-in Output" \
+  "$private_server" start "$w/server" --sink "builtin=Built-in Output" \
     --sink "blackhole=BlackHole 2ch" --default-sink builtin
-  eval "$("$private_pulse" env "$w/pulse")" && server_pid=$("$private_pulse" pid "$w/pulse")
+  eval "$("$private_server" env "$w/server")" && server_pid=$("$private_server" pid "$w/server")
+}
+
+default_is() { # NAME: once the server names it the default sink (on PipeWire WirePlumber sets it)
+  for _ in {1..200}; do [ "$(pactl get-default-sink)" != "$1" ] || return 0; sleep 0.05; done
+  fail "the default sink is $(pactl get-default-sink), not $1"
 }
 
 install_app() { # DIR [sender]: a copy of the program there, and of the stand-in sender beside it
@@ -63,7 +68,7 @@ await() { # NAME REGEX: reads NAME's standard error into $w/NAME.err until a who
 }
 
 finish() { # NAME [STATUS]: reads its standard error to the end (it and what it started have ended)
-  timeout "$bound" cat <&"${errs[$1]}" >>"$w/$1.err" || fail "$1 did not end"
+  timeout $((bound + seconds)) cat <&"${errs[$1]}" >>"$w/$1.err" || fail "$1 did not end"
   status=0
   wait "${pids[$1]}" || status=$?
   [ -z "${2:-}" ] || [ "$status" = "$2" ] || fail "$1 ended with status $status, not $2"
@@ -74,7 +79,7 @@ run() { launch "$1" "$2" "${@:4}" && finish "$1" "$3"; } # NAME OUT STATUS COMMA
 play() { # SINK START: the numbered signal into SINK from frame index START, once it plays
   launch player /dev/null pacat -v --raw --format=float32le --rate=48000 --channels=2 -d "$1" \
     <("$bin/tovanel_signal" numbered $((60 * 48000)) --start "$2")
-  await player "Stream started.*"
+  await player ".*Stream started.*" # after its latency, shown on the same line until it starts
   cat <&"${errs[player]}" >/dev/null & # the rest it says (latencies) must be read, not kept
 }
 
@@ -95,7 +100,7 @@ case_capture_loopback() {
   keep+=("$w/out.raw")
   run program >(head -c $clip >"$w/out.raw") 141 "$bin/tovanel-macos-capture"
   check [ "$(cat "$w/program.err")" = "tovanel-macos-capture started" ]
-  check "$bin/tovanel_signal" check-numbered "$w/out.raw" --min-frames 72000
+  check "$bin/tovanel_signal" check-numbered "$w/out.raw" --min-frames $((seconds * 48000))
   check [ "$(pactl get-default-sink)" = builtin ]
 }
 
@@ -123,7 +128,7 @@ case_app_loopback() { # device | screen
   check [ "$(cat "$base.end")" = "exit 0" ] && check [ ! -s "$w/out" ]
   check grep -qx "$banner started" "$w/program.err"
   check [ "$(grep -c "^tovanel-test-sender ${base##*-}: hello on standard" "$w/program.err")" = 2 ]
-  check "$bin/tovanel_signal" check-numbered "$base.stdin" --min-frames 72000
+  check "$bin/tovanel_signal" check-numbered "$base.stdin" --min-frames $((seconds * 48000))
   [[ $(cat "$status_file") =~ $pattern ]] || fail "last status: $(cat "$status_file")"
   if [ "$1" = device ]; then
     check [ "${BASH_REMATCH[2]}" = $((BASH_REMATCH[1] * 38400)) ]
@@ -131,27 +136,50 @@ case_app_loopback() { # device | screen
   fi
 }
 
-# The server killed, or the captured sink unloaded (another one left), under app mode: the reason on
-# standard error and as the status file's last word, exit status 1, and the sender's input ended.
-case_server_fault() { # kill | unload
+# The server killed, or every sink unloaded, under app mode: the reason on standard error and as the
+# status file's last word, exit status 1, and the sender's input ended.
+case_server_fault() { # kill | gone
   server
   install_app "$w/app" sender
   launch program "$w/out" "$w/app/tovanel-macos-capture" --app
   await program "tovanel-macos-capture started"
-  module=$(pactl list short modules | awk '/sink_name=builtin/ { print $1 }')
-  if [ "$1" = kill ]; then kill -KILL "$server_pid"; else pactl unload-module "$module"; fi
+  if [ "$1" = kill ]; then kill -KILL "$server_pid"; else pactl unload-module module-null-sink; fi
   finish program 1
   failure=$(grep '^tovanel-macos-capture: ' "$w/program.err")
-  [[ $failure == "tovanel-macos-capture: capture stopped: "?* ]] || fail "said: $failure"
+  local why="" && [ "$1" = kill ] || why="no output to record: "
+  [[ $failure == "tovanel-macos-capture: capture stopped: $why"?* ]] || fail "said: $failure"
   check [ "$(cat "$status_file")" = "macOS capture failed: ${failure#tovanel-macos-capture: }" ]
   sender
   check [ "$(cat "$base.end")" = eof ]
 }
 
+# Capture mode follows the computer's output: the default switched to another sink, a new sink
+# loaded and made the default, or the recorded sink unloaded and another named the default. Of the
+# numbered signal played into the new default it records at least 2.5 s of 3, quietly, and runs on.
+case_follow() { # switch | plug | unload
+  server && keep+=("$w/out.raw")
+  launch capture "$w/out.raw" "$bin/tovanel-macos-capture"
+  await capture "tovanel-macos-capture started"
+  case $1 in
+    switch) pactl set-default-sink blackhole && default_is blackhole ;;
+    plug) pactl load-module module-null-sink sink_name=usb format=float32le rate=48000 channels=2 &&
+      pactl set-default-sink usb && default_is usb ;;
+    unload) pactl unload-module "$(pactl list short modules | awk '/sink_name=builtin/ { print $1 }')"
+      default_is blackhole ;;
+  esac
+  run player /dev/null 0 pacat --raw --format=float32le --rate=48000 --channels=2 \
+    -d "$(pactl get-default-sink)" <("$bin/tovanel_signal" numbered $((3 * 48000)) --start 5000000)
+  kill -TERM "${pids[capture]}" && finish capture 143 # it ran on until then
+  check [ "$(cat "$w/capture.err")" = "tovanel-macos-capture started" ]
+  said=$("$bin/tovanel_signal" check-numbered "$w/out.raw" || true) # the silence after it fails
+  [[ $said =~ numbered=([0-9]+)\ first_index=5[0-9]{6} && ${BASH_REMATCH[1]} -ge 120000 ]] ||
+    fail "recorded: $said"
+}
+
 # The server stopped for a few seconds: capture mode neither ends nor hangs, and goes on after it.
 case_server_stalled() {
   server
-  launch capture >(head -c $clip >/dev/null) "$bin/tovanel-macos-capture"
+  launch capture >(head -c $((2 * 48000 * 8)) >/dev/null) "$bin/tovanel-macos-capture"
   await capture "tovanel-macos-capture started"
   kill -STOP "$server_pid"
   sleep 3 # the stall itself

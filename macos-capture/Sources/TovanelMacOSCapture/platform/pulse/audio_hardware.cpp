@@ -14,11 +14,8 @@ struct SnapshotReading {
 };
 
 void onServerInfo(pa_context*, const pa_server_info* info, void* userdata) {
-    auto* reading = static_cast<SnapshotReading*>(userdata);
     if (info != nullptr) {
-        reading->snapshot->defaultSink = info->default_sink_name ? info->default_sink_name : "";
-        reading->snapshot->defaultSource =
-            info->default_source_name ? info->default_source_name : "";
+        addServerInfo(*static_cast<SnapshotReading*>(userdata)->snapshot, *info);
     }
 }
 
@@ -27,13 +24,9 @@ void onSinkInfo(pa_context*, const pa_sink_info* info, int eol, void* userdata) 
     if (eol < 0) {
         reading->listFailed = true;
     }
-    if (eol != 0 || info == nullptr) {
-        return;
+    if (eol == 0 && info != nullptr) {
+        addSink(*reading->snapshot, *info);
     }
-    reading->snapshot->sinks.push_back(SinkSnapshot{
-        info->name ? info->name : "", info->description ? info->description : "",
-        info->channel_map.channels, info->monitor_source_name ? info->monitor_source_name : "",
-        info->channel_map.channels});
 }
 
 void onSourceInfo(pa_context*, const pa_source_info* info, int eol, void* userdata) {
@@ -61,6 +54,19 @@ void onWritten(pa_context*, int success, void* userdata) {
 }
 
 } // namespace
+
+void addServerInfo(ServerSnapshot& snapshot, const pa_server_info& info) {
+    snapshot.defaultSink = info.default_sink_name ? info.default_sink_name : "";
+    snapshot.defaultSource = info.default_source_name ? info.default_source_name : "";
+    snapshot.serverName = info.server_name ? info.server_name : "";
+}
+
+void addSink(ServerSnapshot& snapshot, const pa_sink_info& info) {
+    snapshot.sinks.push_back(SinkSnapshot{
+        info.name ? info.name : "", info.description ? info.description : "",
+        info.channel_map.channels, info.monitor_source_name ? info.monitor_source_name : "",
+        info.channel_map.channels});
+}
 
 OSStatus statusOf(const PlatformError& error) {
     return error.code != 0 ? static_cast<OSStatus>(error.code) : PA_ERR_UNKNOWN;

@@ -37,6 +37,10 @@ class PulseAudioHardware final : public AudioHardware {
 std::optional<PlatformError> readServerSnapshot(PulseConnection& connection,
                                                 ServerSnapshot& snapshot);
 
+// The server's defaults and name, and one sink, as a snapshot holds them.
+void addServerInfo(ServerSnapshot& snapshot, const pa_server_info& info);
+void addSink(ServerSnapshot& snapshot, const pa_sink_info& info);
+
 // The status a failed call reports: the libpulse error code, never 0.
 OSStatus statusOf(const PlatformError& error);
 

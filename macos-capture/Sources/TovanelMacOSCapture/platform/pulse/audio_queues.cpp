@@ -60,7 +60,7 @@ class PulseInputQueue {
         : connection_(connection), spec_(spec), callback_(callback), userData_(userData) {}
 
     ~PulseInputQueue() {
-        stream_.reset();
+        stream_.reset(); // takes the lock
         {
             std::lock_guard lock(mutex_);
             stopping_ = true;
@@ -126,15 +126,25 @@ class PulseInputQueue {
             return kAudioQueueErr_InvalidRunState;
         }
         RecordStream::Options options;
-        options.source = source_.empty() ? "@DEFAULT_SOURCE@" : source_;
+        options.source = source_;
         options.sampleSpec = spec_;
         options.fragmentBytes = fragmentBytes();
         options.name = "input device capture";
         PulseConnection::Lock lock(connection_);
+        if (options.source.empty()) { // unbound: the default input, as it is now, by its name
+            ServerSnapshot snapshot;
+            if (const auto failure = readServerSnapshot(connection_, snapshot)) {
+                return statusOf(*failure);
+            }
+            options.source = defaultSourceName(snapshot).value_or("");
+            if (options.source.empty()) {
+                return kAudioQueueErr_InvalidDevice;
+            }
+        }
         if (const auto failure = RecordStream::open(
                 connection_, options,
                 [this](const std::uint8_t* data, std::size_t bytes) { return take(data, bytes); },
-                nullptr, stream_)) {
+                stream_)) {
             return statusOf(*failure);
         }
         started_ = true;

@@ -1,6 +1,7 @@
 // AudioQueues over libpulse: an input queue is a record stream on the bound source (a sink's
-// name binds to its monitor) or on the default source; a thread of the queue's own fills the
-// buffers enqueued to it, each whole, in order, and hands them to the callback one at a time.
+// name binds to its monitor) or on the default source, named as it is when the queue starts; a
+// thread of the queue's own fills the buffers enqueued to it, each whole, in order, and hands them
+// to the callback one at a time.
 #pragma once
 
 #include "platform/audio_queues.h"

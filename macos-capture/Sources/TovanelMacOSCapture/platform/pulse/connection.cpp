@@ -13,40 +13,6 @@ namespace {
 
 constexpr const char* kApplicationName = "tovanel-macos-capture";
 
-// A main-loop timer that wakes the waiter when the deadline passes. Created and freed with the
-// lock held.
-class Deadline {
-  public:
-    Deadline(PulseConnection& connection, std::chrono::milliseconds after)
-        : connection_(connection), api_(pa_threaded_mainloop_get_api(connection.mainloop())) {
-        timeval when{};
-        pa_timeval_add(pa_gettimeofday(&when),
-                       static_cast<pa_usec_t>(std::chrono::microseconds(after).count()));
-        event_ = api_->time_new(api_, &when, &Deadline::onExpiry, this);
-    }
-    ~Deadline() {
-        if (event_ != nullptr) {
-            api_->time_free(event_);
-        }
-    }
-    Deadline(const Deadline&) = delete;
-    Deadline& operator=(const Deadline&) = delete;
-
-    bool passed() const { return passed_; }
-
-  private:
-    static void onExpiry(pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
-        auto* deadline = static_cast<Deadline*>(self);
-        deadline->passed_ = true;
-        deadline->connection_.signal();
-    }
-
-    PulseConnection& connection_;
-    pa_mainloop_api* api_;
-    pa_time_event* event_ = nullptr;
-    bool passed_ = false;
-};
-
 bool isGone(pa_context_state_t state) {
     return state == PA_CONTEXT_FAILED || state == PA_CONTEXT_TERMINATED;
 }
@@ -58,12 +24,36 @@ PlatformError pulseError(const char* call, int error) {
     return PlatformError{call, error, std::string(call) + ": " + (text ? text : "unknown error")};
 }
 
-PulseConnection::Lock::Lock(PulseConnection& connection) : loop_(connection.loop_) {
-    pa_threaded_mainloop_lock(loop_);
+PulseConnection::Lock::Lock(PulseConnection& connection)
+    : loop_(connection.loop_), taken_(pa_threaded_mainloop_in_thread(loop_) == 0) {
+    if (taken_) {
+        pa_threaded_mainloop_lock(loop_);
+    }
 }
 
 PulseConnection::Lock::~Lock() {
-    pa_threaded_mainloop_unlock(loop_);
+    if (taken_) {
+        pa_threaded_mainloop_unlock(loop_);
+    }
+}
+
+LoopTimer::LoopTimer(PulseConnection& connection, std::chrono::milliseconds after,
+                     std::function<void()> onExpiry)
+    : api_(pa_threaded_mainloop_get_api(connection.mainloop())), onExpiry_(std::move(onExpiry)) {
+    timeval when{};
+    pa_timeval_add(pa_gettimeofday(&when),
+                   static_cast<pa_usec_t>(std::chrono::microseconds(after).count()));
+    event_ = api_->time_new(api_, &when, &LoopTimer::onEvent, this);
+}
+
+LoopTimer::~LoopTimer() {
+    if (event_ != nullptr) {
+        api_->time_free(event_);
+    }
+}
+
+void LoopTimer::onEvent(pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
+    static_cast<LoopTimer*>(self)->onExpiry_();
 }
 
 PulseConnection::PulseConnection() : loop_(pa_threaded_mainloop_new()) {}
@@ -153,13 +143,18 @@ std::optional<PlatformError> PulseConnection::ensureConnected() {
 }
 
 std::optional<PlatformError> PulseConnection::waitUntil(const std::function<bool()>& done,
-                                                        const char* call) {
-    Deadline deadline(*this, kRoundTripTimeout);
+                                                        const char* call,
+                                                        std::chrono::milliseconds timeout) {
+    bool passed = false;
+    const LoopTimer deadline(*this, timeout, [this, &passed] {
+        passed = true;
+        signal();
+    });
     while (!done()) {
         if (context_ == nullptr || isGone(pa_context_get_state(context_))) {
             return contextError(call);
         }
-        if (deadline.passed()) {
+        if (passed) {
             return pulseError(call, PA_ERR_TIMEOUT);
         }
         pa_threaded_mainloop_wait(loop_);

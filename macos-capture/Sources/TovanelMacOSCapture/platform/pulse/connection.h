@@ -24,7 +24,8 @@ inline constexpr std::chrono::milliseconds kRoundTripTimeout{5000};
 
 class PulseConnection {
   public:
-    // Holds the main loop's lock for its lifetime. Recursive: callbacks may take it again.
+    // Holds the main loop's lock for its lifetime. Recursive, and a no-op on the main-loop
+    // thread, which holds it already (libpulse forbids taking it there).
     class Lock {
       public:
         explicit Lock(PulseConnection& connection);
@@ -34,6 +35,7 @@ class PulseConnection {
 
       private:
         pa_threaded_mainloop* loop_;
+        bool taken_;
     };
 
     // Issues one operation on the connected context; its callbacks fill the caller's results.
@@ -50,9 +52,10 @@ class PulseConnection {
     // Runs the operations in order, all in flight at once, and waits until every one has
     // finished, the connection failed or the timeout passed. With the lock held.
     std::optional<PlatformError> roundTrip(std::initializer_list<Start> operations);
-    // Waits until `done` holds, the connection failed or the timeout passed. With the lock held;
+    // Waits until `done` holds, the connection failed or `timeout` passed. With the lock held;
     // whoever makes `done` true calls signal().
-    std::optional<PlatformError> waitUntil(const std::function<bool()>& done, const char* call);
+    std::optional<PlatformError> waitUntil(const std::function<bool()>& done, const char* call,
+                                           std::chrono::milliseconds timeout = kRoundTripTimeout);
     // Wakes whoever waits in roundTrip or waitUntil. From libpulse callbacks.
     void signal();
 
@@ -69,6 +72,24 @@ class PulseConnection {
     pa_threaded_mainloop* loop_ = nullptr;
     pa_context* context_ = nullptr;
     bool started_ = false;
+};
+
+// A one-shot timer on the main loop: `onExpiry` runs there, with the lock held, unless the timer
+// is destroyed first. Made and destroyed with the lock held.
+class LoopTimer {
+  public:
+    LoopTimer(PulseConnection& connection, std::chrono::milliseconds after,
+              std::function<void()> onExpiry);
+    ~LoopTimer();
+    LoopTimer(const LoopTimer&) = delete;
+    LoopTimer& operator=(const LoopTimer&) = delete;
+
+  private:
+    static void onEvent(pa_mainloop_api*, pa_time_event*, const timeval*, void* self);
+
+    pa_mainloop_api* api_;
+    pa_time_event* event_ = nullptr;
+    std::function<void()> onExpiry_;
 };
 
 // The connection every PulseAudio facility of this process shares. Never destroyed.

@@ -34,6 +34,15 @@ bool isGlobalMain(const AudioObjectPropertyAddress& address) {
 
 } // namespace
 
+std::optional<std::string> defaultSourceName(const ServerSnapshot& snapshot) {
+    for (const auto& source : snapshot.sources) {
+        if (source.name == snapshot.defaultSource) {
+            return source.name;
+        }
+    }
+    return std::nullopt;
+}
+
 AudioObjectID DeviceIdentifiers::idFor(Kind kind, const std::string& name) {
     std::lock_guard lock(mutex_);
     const auto [found, added] = ids_.try_emplace({kind, name}, next_);

@@ -36,7 +36,11 @@ struct ServerSnapshot {
     std::vector<SourceSnapshot> sources; // in the server's order
     std::string defaultSink;
     std::string defaultSource;
+    std::string serverName; // as the server calls itself, for messages
 };
+
+// The default source by its own name, when the server names one it lists.
+std::optional<std::string> defaultSourceName(const ServerSnapshot& snapshot);
 
 // A default-device write as the server understands it.
 struct DefaultWrite {

@@ -5,17 +5,18 @@
 
 namespace tovanel::platform::pulse {
 
-std::optional<PlatformError> RecordStream::open(PulseConnection& connection, const Options& options,
-                                                OnData onData, OnFailure onFailure,
-                                                std::unique_ptr<RecordStream>& opened) {
+Result<std::unique_ptr<RecordStream>> RecordStream::connect(PulseConnection& connection,
+                                                            const Options& options, OnData onData,
+                                                            OnReady onReady, OnFailure onFailure,
+                                                            std::chrono::milliseconds timeout) {
     if (auto failure = connection.ensureConnected()) {
-        return failure;
+        return *failure;
     }
     if (!pa_sample_spec_valid(&options.sampleSpec)) {
         return pulseError("pa_stream_new", PA_ERR_INVALID);
     }
-    auto stream =
-        std::make_unique<RecordStream>(connection, std::move(onData), std::move(onFailure));
+    auto stream = std::make_unique<RecordStream>(connection, std::move(onData), std::move(onReady),
+                                                 std::move(onFailure));
     stream->stream_ =
         pa_stream_new(connection.context(), options.name.c_str(), &options.sampleSpec, nullptr);
     if (stream->stream_ == nullptr) {
@@ -23,31 +24,42 @@ std::optional<PlatformError> RecordStream::open(PulseConnection& connection, con
     }
     pa_stream_set_state_callback(stream->stream_, &RecordStream::onState, stream.get());
     pa_stream_set_read_callback(stream->stream_, &RecordStream::onRead, stream.get());
+    pa_stream_set_moved_callback(stream->stream_, &RecordStream::onMoved, stream.get());
     pa_buffer_attr attributes{};
     attributes.maxlength = static_cast<std::uint32_t>(-1);
     attributes.fragsize = options.fragmentBytes;
-    // A stream whose source goes away must end, not drift to another source: for the program
-    // that is a stopped capture.
     const auto flags =
         static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
     if (pa_stream_connect_record(stream->stream_, options.source.c_str(), &attributes, flags) < 0) {
         return connection.contextError("pa_stream_connect_record");
     }
-    auto* raw = stream->stream_;
-    if (auto failure = connection.waitUntil(
-            [raw] {
-                const pa_stream_state_t state = pa_stream_get_state(raw);
-                return state == PA_STREAM_READY || state == PA_STREAM_FAILED ||
-                       state == PA_STREAM_TERMINATED;
-            },
-            "pa_stream_connect_record")) {
+    // A server that never links the stream (PipeWire without its session manager) leaves it
+    // connecting for good.
+    stream->connectDeadline_.emplace(connection, timeout, [raw = stream.get()] {
+        if (!raw->ready_) {
+            raw->reportFailure(pulseError("pa_stream_connect_record", PA_ERR_TIMEOUT));
+        }
+    });
+    return stream;
+}
+
+std::optional<PlatformError> RecordStream::open(PulseConnection& connection, const Options& options,
+                                                OnData onData,
+                                                std::unique_ptr<RecordStream>& opened) {
+    auto connected = connect(connection, options, std::move(onData), nullptr, nullptr);
+    if (!connected.ok()) {
+        return connected.error();
+    }
+    RecordStream& stream = *connected.value();
+    // The stream's own deadline ends the wait, which only bounds it again.
+    if (auto failure = connection.waitUntil([&stream] { return stream.ready_ || stream.failure_; },
+                                            "pa_stream_connect_record", 2 * kRoundTripTimeout)) {
         return failure;
     }
-    if (pa_stream_get_state(raw) != PA_STREAM_READY) {
-        return connection.contextError("pa_stream_connect_record");
+    if (stream.failure_) {
+        return stream.failure_;
     }
-    stream->ready_ = true;
-    opened = std::move(stream);
+    opened = std::move(connected.value());
     return std::nullopt;
 }
 
@@ -56,8 +68,10 @@ RecordStream::~RecordStream() {
         return;
     }
     PulseConnection::Lock lock(connection_);
+    connectDeadline_.reset();
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    pa_stream_set_moved_callback(stream_, nullptr, nullptr);
     const pa_stream_state_t state = pa_stream_get_state(stream_);
     if (state == PA_STREAM_READY || state == PA_STREAM_CREATING) {
         pa_stream_disconnect(stream_);
@@ -73,12 +87,27 @@ std::uint32_t RecordStream::grantedFragmentBytes() const {
 void RecordStream::onState(pa_stream* stream, void* self) {
     auto* owner = static_cast<RecordStream*>(self);
     const pa_stream_state_t state = pa_stream_get_state(stream);
-    if (owner->ready_ && (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED)) {
+    owner->connection_.signal();
+    if (state == PA_STREAM_READY && !owner->ready_ && !owner->failure_) {
+        owner->ready_ = true;
+        if (owner->onReady_) {
+            owner->onReady_();
+        }
+    } else if (state == PA_STREAM_FAILED || state == PA_STREAM_TERMINATED) {
         pa_context* context = pa_stream_get_context(stream);
         const int error = context != nullptr ? pa_context_errno(context) : PA_ERR_KILLED;
-        owner->reportFailure(pulseError("pa_stream", error != 0 ? error : PA_ERR_KILLED));
+        owner->reportFailure(pulseError(owner->ready_ ? "pa_stream" : "pa_stream_connect_record",
+                                        error != 0 ? error : PA_ERR_KILLED));
     }
-    owner->connection_.signal();
+}
+
+// A server may move even an unmovable stream once its source is gone (PipeWire does): what it
+// records then is not what it was opened for.
+void RecordStream::onMoved(pa_stream* stream, void* self) {
+    const char* to = pa_stream_get_device_name(stream);
+    static_cast<RecordStream*>(self)->reportFailure(PlatformError{
+        "pa_stream", PA_ERR_NOENTITY,
+        std::string("pa_stream: moved by the server to ") + (to ? to : "another source")});
 }
 
 void RecordStream::onRead(pa_stream*, std::size_t bytes, void* self) {
@@ -110,10 +139,11 @@ void RecordStream::read(std::size_t bytes) {
 }
 
 void RecordStream::reportFailure(PlatformError error) {
-    if (failed_) {
+    if (failure_) {
         return;
     }
-    failed_ = true;
+    failure_ = error;
+    connection_.signal();
     if (onFailure_) {
         onFailure_(std::move(error));
     }

@@ -2,9 +2,9 @@
 #include "platform/pulse/screen_capture.h"
 
 #include "platform/portable/sample_buffer.h"
+#include "platform/pulse/output_recorder.h"
 #include "platform/pulse/planar_frames.h"
 #include "platform/pulse/planar_sample_buffer.h"
-#include "platform/pulse/record_stream.h"
 
 #include <array>
 #include <atomic>
@@ -17,7 +17,8 @@ namespace tovanel::platform::pulse {
 namespace {
 
 // Buffers handed to the sample queue and not yet handled. Beyond this (10 s of 10 ms buffers)
-// the stream stops taking data, and the server holds it, then drops it as a device would.
+// the stream stops taking data, and the server holds it, then drops what it cannot hold (see
+// RecordStream).
 constexpr int kMostBuffersInFlight = 1000;
 
 // The size reported for the one logical display: nothing here captures pictures.
@@ -147,13 +148,12 @@ class PulseCaptureStream final : public CaptureStream,
                                             kAudioFormatFlagIsNonInterleaved,
                                         4, 1, 4, channels, 32, 0});
         RecordStream::Options options;
-        options.source = "@DEFAULT_MONITOR@";
         options.sampleSpec =
             pa_sample_spec{PA_SAMPLE_FLOAT32LE, rate, static_cast<std::uint8_t>(channels)};
         options.fragmentBytes = static_cast<std::uint32_t>(fragmentFrames_) * channels * 4;
         options.name = "system audio capture";
         PulseConnection::Lock lock(connection_);
-        return RecordStream::open(
+        recorder_ = std::make_unique<OutputRecorder>(
             connection_, options,
             [this](const std::uint8_t* data, std::size_t bytes) { return deliver(data, bytes); },
             [weak = weak_from_this()](PlatformError error) {
@@ -163,8 +163,8 @@ class PulseCaptureStream final : public CaptureStream,
                         self->reportStop(error);
                     }
                 }).detach();
-            },
-            stream_);
+            });
+        return recorder_->start();
     }
 
     // Main-loop thread: splits the chunk's whole frames out of libpulse's memory into the slot
@@ -249,8 +249,8 @@ class PulseCaptureStream final : public CaptureStream,
     PlanarFrames planar_{2};
     std::size_t fragmentFrames_ = 480;
     std::shared_ptr<const FormatDescription> description_;
-    std::unique_ptr<Slot> filling_;        // the slot the next chunk goes into, once one was taken
-    std::unique_ptr<RecordStream> stream_; // last: disconnected before the rest goes
+    std::unique_ptr<Slot> filling_; // the slot the next chunk goes into, once one was taken
+    std::unique_ptr<OutputRecorder> recorder_; // last: its streams go before the rest
 };
 
 } // namespace
