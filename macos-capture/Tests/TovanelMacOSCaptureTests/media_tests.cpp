@@ -241,6 +241,37 @@ TEST(PlanarFrames, KeepAFrameCutAcrossFragmentsWhole) {
     }
 }
 
+// Every version of the two-channel split that the CPU runs moves the words as the plain loop
+// does: odd lengths, pointers at every offset, and not a byte written around the runs.
+TEST(PlanarFrames, EveryWidthSplitsTwoChannelsWordForWord) {
+    std::string ran;
+    for (const pulse::StereoSplitter& version : pulse::stereoSplitters()) {
+        if (!version.runsHere) {
+            continue;
+        }
+        ran += std::string(ran.empty() ? "" : ", ") + std::string(version.width);
+        for (const std::size_t frames : {0, 1, 7, 8, 41, 480, 1031}) {
+            for (std::size_t at = 0, to = 5; at < 8; ++at, to = (to + 3) % 8) {
+                std::vector<std::uint8_t> in(frames * 8 + 8);
+                for (std::size_t i = 0; i < in.size(); ++i) {
+                    in[i] = static_cast<std::uint8_t>(i * 131 + frames);
+                }
+                std::vector<std::uint8_t> wantLeft(frames * 4 + 16, 0xA5), wantRight(wantLeft);
+                for (std::size_t i = 0; i < frames * 4; ++i) {
+                    wantLeft[to + i] = in[at + i / 4 * 8 + i % 4];
+                    wantRight[to + i] = in[at + i / 4 * 8 + 4 + i % 4];
+                }
+                std::vector<std::uint8_t> left(frames * 4 + 16, 0xA5), right(left);
+                version.run(in.data() + at, frames, left.data() + to, right.data() + to);
+                EXPECT_EQ(left, wantLeft) << version.width << " frames=" << frames << " at " << at;
+                EXPECT_EQ(right, wantRight)
+                    << version.width << " frames=" << frames << " at " << at;
+            }
+        }
+    }
+    std::printf("[   widths ] two-channel splitting ran as: %s\n", ran.c_str());
+}
+
 // One conversion call into a fresh output of `capacity` frames, fed from `stream` for as long as
 // the converter asks (then "nothing for now", or the end of the stream when `ends`).
 struct Converted {

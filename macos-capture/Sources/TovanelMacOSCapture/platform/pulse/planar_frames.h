@@ -7,6 +7,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string_view>
 
 namespace tovanel::platform::pulse {
 
@@ -33,5 +35,16 @@ class PlanarFrames {
     std::array<std::uint8_t, 4 * kMaxChannels> waiting_{}; // the first part of a cut frame
     std::size_t waitingBytes_ = 0;
 };
+
+// The versions of the two-channel split, one per vector width the build makes, widest first: the
+// tests hold every one the CPU runs to the plain loop. `run` writes `count` samples into each of
+// `left` and `right` from `count` frames at `frames`; none of them needs any alignment.
+struct StereoSplitter {
+    std::string_view width;
+    bool runsHere; // the CPU has what this version needs
+    void (*run)(const std::uint8_t* frames, std::size_t count, std::uint8_t* left,
+                std::uint8_t* right);
+};
+std::span<const StereoSplitter> stereoSplitters();
 
 } // namespace tovanel::platform::pulse
