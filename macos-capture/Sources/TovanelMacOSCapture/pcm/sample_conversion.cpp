@@ -64,7 +64,14 @@ std::variant<ByteBlock, ConversionError> convertToTargetPCM(const SampleBuffer& 
     if (streamDescription == nullptr) {
         return CaptureError(Case::missingStreamDescription);
     }
-    const auto sourceFormat = media.makeFormat(*streamDescription);
+    const bool sameDescription =
+        state.lastSourceFormat &&
+        (state.lastDescription == description || state.lastDescription->isEqual(*description));
+    if (!sameDescription) {
+        state.lastSourceFormat = media.makeFormat(*streamDescription);
+        state.lastDescription = state.lastSourceFormat ? description : nullptr;
+    }
+    const std::shared_ptr<AudioFormat>& sourceFormat = state.lastSourceFormat;
     if (!sourceFormat) {
         return CaptureError(Case::unsupportedSourceFormat);
     }
@@ -73,8 +80,11 @@ std::variant<ByteBlock, ConversionError> convertToTargetPCM(const SampleBuffer& 
         return std::move(*failure);
     }
     auto input = std::get<std::shared_ptr<PCMBuffer>>(std::move(copied));
-    const auto targetFormat =
-        media.makeFormat(CommonFormat::float32, kTargetSampleRate, kTargetChannels, false);
+    if (!state.targetFormat) {
+        state.targetFormat =
+            media.makeFormat(CommonFormat::float32, kTargetSampleRate, kTargetChannels, false);
+    }
+    const std::shared_ptr<AudioFormat>& targetFormat = state.targetFormat;
     if (!targetFormat) {
         return CaptureError(Case::unsupportedTargetFormat);
     }
