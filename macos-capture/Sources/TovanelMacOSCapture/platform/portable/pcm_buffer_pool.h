@@ -1,12 +1,16 @@
-// PCM buffers handed out again: a buffer whose last owner lets it go is kept, up to a few, and
-// taken up by the next request of the same layout that it has room for. A capture stream that
-// makes a buffer or two for every 10 ms of audio then stops allocating once it has as many as it
-// holds at a time: the shared pointer's own bookkeeping comes from kept memory too. A buffer
-// taken up again holds the samples its last owner left; only a new buffer starts zeroed.
+// PCM buffers handed out again: the pool keeps a share of the buffers it made, up to a few, and a
+// kept buffer that nobody else holds any more is taken up by the next request of the same layout
+// that it has room for. A capture stream that makes a buffer or two for every 10 ms of audio then
+// stops allocating once it has as many as it holds at a time, and the buffer that goes back and
+// forth is found first and handed out with one count taken. A buffer taken up again holds the
+// samples its last owner left; only a new buffer starts zeroed.
 #pragma once
 
 #include "platform/portable/pcm_buffer.h"
 
+#include <array>
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -14,18 +18,29 @@ namespace tovanel::platform::portable {
 
 class PCMBufferPool {
   public:
-    PCMBufferPool();
-
-    // A buffer of `format` with `frameCapacity` frames: a kept one that fits, or a new one.
-    // Null as for PortablePCMBuffer::make. Safe from any thread; a buffer may outlive the pool.
-    std::shared_ptr<PortablePCMBuffer> make(const std::shared_ptr<PortableAudioFormat>& format,
+    // A buffer of `format` (whose layout is `layout`, the same object) with `frameCapacity`
+    // frames: a kept one that fits, or a new one. Null as for PortablePCMBuffer::make. Safe from
+    // any thread; a buffer may outlive the pool.
+    std::shared_ptr<PortablePCMBuffer> make(const std::shared_ptr<AudioFormat>& format,
+                                            const PortableAudioFormat& layout,
                                             std::uint32_t frameCapacity);
 
-    // The kept buffers and memory, shared with every buffer handed out.
-    struct State;
-
   private:
-    std::shared_ptr<State> state_;
+    // One kept buffer, looked at by one thread at a time: the one that set `busy`.
+    struct Kept {
+        std::atomic<bool> busy{false};
+        std::shared_ptr<PortablePCMBuffer> buffer; // null while the place is free
+    };
+    static constexpr std::size_t kKept = 9;
+
+    // The kept buffer at `index` when nobody else holds it and it fits, taken up for the caller.
+    std::shared_ptr<PortablePCMBuffer> takeUp(std::size_t index,
+                                              const std::shared_ptr<AudioFormat>& format,
+                                              const PortableAudioFormat& layout,
+                                              std::uint32_t frameCapacity);
+
+    std::array<Kept, kKept> kept_;
+    std::atomic<std::size_t> latest_{0}; // where the last buffer handed out is kept
 };
 
 } // namespace tovanel::platform::portable
