@@ -168,19 +168,22 @@ TEST(SerialQueues, RunJobsInOrderOneAtATimeHereOnlyWhenIdleAndNeverInsideAnother
     portable::PortableDispatch dispatch;
     auto queue = dispatch.makeSerialQueue("tovanel.test.serial");
     auto other = dispatch.makeSerialQueue("tovanel.test.other");
+    const auto submit = [&](const std::function<void()>& job) { // here if idle, else queued
+        return queue->runHereIfIdle(job) || (queue->async(job), false);
+    };
     std::thread::id ranOn;
-    queue->asyncOrRunHere([&] { ranOn = queue->isCurrent() ? std::this_thread::get_id() : ranOn; });
+    EXPECT_TRUE(submit([&] { ranOn = queue->isCurrent() ? std::this_thread::get_id() : ranOn; }));
     EXPECT_EQ(ranOn, std::this_thread::get_id()) << "idle: run at once, here, as its job";
     std::promise<void> inside, leave; // a job run here on another thread holds the queue too
     std::thread holder([&] {
-        queue->asyncOrRunHere([&] {
+        submit([&] {
             inside.set_value();
             test::within(leave.get_future(), "release of the held job");
         });
     });
     test::within(inside.get_future(), "job held on the other thread");
     bool behind = false;
-    queue->asyncOrRunHere([&] { behind = true; });
+    EXPECT_FALSE(submit([&] { behind = true; }));
     EXPECT_FALSE(behind) << "queued, never run beside the job running on the other thread";
     leave.set_value();
     holder.join();
@@ -193,7 +196,7 @@ TEST(SerialQueues, RunJobsInOrderOneAtATimeHereOnlyWhenIdleAndNeverInsideAnother
     });
     std::promise<bool> nested; // inside another queue's job: queued, never run inline
     other->async([&] {
-        queue->asyncOrRunHere([&, outer = std::this_thread::get_id()] {
+        submit([&, outer = std::this_thread::get_id()] {
             nested.set_value(std::this_thread::get_id() != outer);
         });
     });
@@ -207,7 +210,7 @@ TEST(SerialQueues, RunJobsInOrderOneAtATimeHereOnlyWhenIdleAndNeverInsideAnother
                     order.push_back(value);
                     --running;
                 };
-                i % 2 ? queue->async(job) : queue->asyncOrRunHere(job);
+                i % 2 ? queue->async(job) : (void)submit(job);
             }
         });
     }
