@@ -114,10 +114,15 @@ TOVANEL_TARGET_AVX2 inline void sanitizeInterleaveEightAvx2(const float* left, c
     _mm256_storeu_si256(to + 1, _mm256_permute2x128_si256(low, high, 0x31));
 }
 
-// Thirty-two frames a round (the loop's own count and jump weigh less), then eight, then what is
-// left through the loop the other widths use.
+// Thirty-two frames a round (the loop's own count and jump weigh less), then eight; the last few
+// frames of eight or more as the last eight, written over what is already there with the same
+// bytes, and fewer frames through the loop the other widths use.
 TOVANEL_TARGET_AVX2 void sanitizeInterleaveAvx2(const float* left, const float* right,
                                                 std::size_t frames, std::uint8_t* out) {
+    if (frames < 8) {
+        sanitizeInterleave(left, right, frames, out);
+        return;
+    }
     std::size_t i = 0;
     for (; i + 32 <= frames; i += 32) {
         for (std::size_t j = i; j < i + 32; j += 8) {
@@ -127,7 +132,10 @@ TOVANEL_TARGET_AVX2 void sanitizeInterleaveAvx2(const float* left, const float* 
     for (; i + 8 <= frames; i += 8) {
         sanitizeInterleaveEightAvx2(left + i, right + i, out + 8 * i);
     }
-    sanitizeInterleave(left + i, right + i, frames - i, out + 8 * i);
+    if (i < frames) {
+        i = frames - 8;
+        sanitizeInterleaveEightAvx2(left + i, right + i, out + 8 * i);
+    }
 }
 #endif
 

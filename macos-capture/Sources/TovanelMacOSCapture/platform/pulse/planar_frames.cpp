@@ -41,27 +41,30 @@ TOVANEL_TARGET_AVX512 void splitStereoAvx512(const std::uint8_t* frames, std::si
     splitStereo(frames, count, left, right);
 }
 
-// Eight frames in four shuffles, where the vectoriser makes six: within each 128-bit half the
-// even words of two frames' vectors are the left samples and the odd ones the right, and one
-// permutation of 64-bit quarters puts the halves in order. Moved as bits (a float shuffle never
+// Eight frames in four shuffles, where the vectoriser makes six, two of them with the loads: each
+// four frames' left samples gathered into the low half and their right ones into the high half,
+// then the halves of the two gathered vectors paired. Moved as bits (a float shuffle never
 // changes a value).
 TOVANEL_TARGET_AVX2 inline void splitEightAvx2(const std::uint8_t* frames, std::uint8_t* left,
                                                std::uint8_t* right) {
-    const __m256 first = _mm256_loadu_ps(reinterpret_cast<const float*>(frames));
-    const __m256 second = _mm256_loadu_ps(reinterpret_cast<const float*>(frames + 32));
-    const __m256 lefts = _mm256_shuffle_ps(first, second, 0x88);  // 0, 1, 4, 5 | 2, 3, 6, 7
-    const __m256 rights = _mm256_shuffle_ps(first, second, 0xDD); // the same of the right
-    constexpr int kInOrder = 0xD8;                                // quarters 0, 2, 1, 3
-    _mm256_storeu_ps(reinterpret_cast<float*>(left),
-                     _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(lefts), kInOrder)));
-    _mm256_storeu_ps(reinterpret_cast<float*>(right),
-                     _mm256_castpd_ps(_mm256_permute4x64_pd(_mm256_castps_pd(rights), kInOrder)));
+    const __m256i leftsThenRights = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+    const __m256 first = _mm256_permutevar8x32_ps(
+        _mm256_loadu_ps(reinterpret_cast<const float*>(frames)), leftsThenRights);
+    const __m256 second = _mm256_permutevar8x32_ps(
+        _mm256_loadu_ps(reinterpret_cast<const float*>(frames + 32)), leftsThenRights);
+    _mm256_storeu_ps(reinterpret_cast<float*>(left), _mm256_permute2f128_ps(first, second, 0x20));
+    _mm256_storeu_ps(reinterpret_cast<float*>(right), _mm256_permute2f128_ps(first, second, 0x31));
 }
 
-// Thirty-two frames a round (the loop's own count and jump weigh less), then eight, then what is
-// left through the loop the other widths use.
+// Thirty-two frames a round (the loop's own count and jump weigh less), then eight; the last few
+// frames of a run of eight or more as the run's last eight, written over what is already there
+// with the same words, and a shorter run through the loop the other widths use.
 TOVANEL_TARGET_AVX2 void splitStereoAvx2(const std::uint8_t* frames, std::size_t count,
                                          std::uint8_t* left, std::uint8_t* right) {
+    if (count < 8) {
+        splitStereo(frames, count, left, right);
+        return;
+    }
     std::size_t i = 0;
     for (; i + 32 <= count; i += 32) {
         for (std::size_t j = i; j < i + 32; j += 8) {
@@ -71,7 +74,10 @@ TOVANEL_TARGET_AVX2 void splitStereoAvx2(const std::uint8_t* frames, std::size_t
     for (; i + 8 <= count; i += 8) {
         splitEightAvx2(frames + 8 * i, left + 4 * i, right + 4 * i);
     }
-    splitStereo(frames + 8 * i, count - i, left + 4 * i, right + 4 * i);
+    if (i < count) {
+        i = count - 8;
+        splitEightAvx2(frames + 8 * i, left + 4 * i, right + 4 * i);
+    }
 }
 #endif
 
