@@ -37,11 +37,13 @@ std::optional<std::uint32_t> outputCapacity(std::uint32_t inputFrames, double so
 // when planar) has a record in the list with data for all `frames`.
 bool listHoldsFrames(AudioBufferList& list, std::size_t usableRecords, const AudioFormat& format,
                      std::uint32_t frames) {
-    const std::uint64_t bytes = std::uint64_t{frames} * format.streamDescription().mBytesPerFrame;
+    const AudioStreamBasicDescription& layout = format.streamDescription();
+    const std::uint64_t bytes = std::uint64_t{frames} * layout.mBytesPerFrame;
     if (bytes == 0) {
         return true;
     }
-    const std::size_t needed = format.isInterleaved() ? 1 : format.channelCount();
+    const bool interleaved = (layout.mFormatFlags & kAudioFormatFlagIsNonInterleaved) == 0;
+    const std::size_t needed = interleaved ? 1 : layout.mChannelsPerFrame;
     if (std::min<std::size_t>(list.mNumberBuffers, usableRecords) < needed) {
         return false;
     }

@@ -64,26 +64,6 @@ PortablePCMBuffer::make(const std::shared_ptr<AudioFormat>& format,
     }
 }
 
-bool PortablePCMBuffer::fits(const PortableAudioFormat& layout, std::uint32_t frameCapacity) const {
-    const PortableAudioFormat& mine = *portableFormat_;
-    return frameCapacity <= roomFrames_ &&
-           (&layout == &mine || (layout.sampleType() == mine.sampleType() &&
-                                 layout.channelCount() == mine.channelCount() &&
-                                 layout.isInterleaved() == mine.isInterleaved() &&
-                                 layout.bytesPerBufferFrame() == mine.bytesPerBufferFrame()));
-}
-
-void PortablePCMBuffer::takeUp(const std::shared_ptr<AudioFormat>& format,
-                               const PortableAudioFormat& layout, std::uint32_t frameCapacity) {
-    if (portableFormat_ != &layout) {
-        format_ = format;
-        portableFormat_ = &layout;
-    }
-    frameCapacity_ = frameCapacity;
-    frameLength_ = 0;
-    resetList();
-}
-
 PortablePCMBuffer::PortablePCMBuffer(Token, std::shared_ptr<AudioFormat> format,
                                      const PortableAudioFormat& layout, std::uint32_t frameCapacity,
                                      std::uint32_t roomFrames, std::size_t headBytes,
@@ -101,18 +81,6 @@ PortablePCMBuffer::PortablePCMBuffer(Token, std::shared_ptr<AudioFormat> format,
             floatChannels_[c] = layout.isInterleaved() ? reinterpret_cast<float*>(bufferData(0)) + c
                                                        : reinterpret_cast<float*>(bufferData(c));
         }
-    }
-}
-
-void PortablePCMBuffer::resetList() {
-    const PortableAudioFormat& layout = *portableFormat_;
-    list_->mNumberBuffers = layout.bufferCount();
-    const std::uint32_t channelsPerBuffer = layout.isInterleaved() ? layout.channelCount() : 1;
-    const auto records = audioBuffers(*list_, layout.bufferCount());
-    for (std::uint32_t i = 0; i < layout.bufferCount(); ++i) {
-        records[i].mNumberChannels = channelsPerBuffer;
-        records[i].mDataByteSize = frameCapacity_ * layout.bytesPerBufferFrame();
-        records[i].mData = bufferData(i);
     }
 }
 

@@ -13,34 +13,9 @@ constexpr std::size_t kLargestKeptBytes = std::size_t{1} << 20;
 
 } // namespace
 
-std::shared_ptr<PortablePCMBuffer> PCMBufferPool::takeUp(std::size_t index,
-                                                         const std::shared_ptr<AudioFormat>& format,
-                                                         const PortableAudioFormat& layout,
-                                                         std::uint32_t frameCapacity) {
-    Kept& kept = kept_[index];
-    if (kept.busy.exchange(true, std::memory_order_acquire)) {
-        return nullptr; // another thread is looking at it
-    }
-    std::shared_ptr<PortablePCMBuffer> taken;
-    // Held by the pool alone, no other thread can take a share of it: what its last owner did
-    // with it happened before its count came down (a release), which the fence makes ours.
-    if (kept.buffer && kept.buffer.use_count() == 1 && kept.buffer->fits(layout, frameCapacity)) {
-        std::atomic_thread_fence(std::memory_order_acquire);
-        kept.buffer->takeUp(format, layout, frameCapacity);
-        taken = kept.buffer;
-        latest_.store(index, std::memory_order_relaxed);
-    }
-    kept.busy.store(false, std::memory_order_release);
-    return taken;
-}
-
-std::shared_ptr<PortablePCMBuffer> PCMBufferPool::make(const std::shared_ptr<AudioFormat>& format,
-                                                       const PortableAudioFormat& layout,
-                                                       std::uint32_t frameCapacity) {
-    const std::size_t latest = latest_.load(std::memory_order_relaxed);
-    if (auto taken = takeUp(latest, format, layout, frameCapacity)) {
-        return taken;
-    }
+std::shared_ptr<PortablePCMBuffer>
+PCMBufferPool::makeOtherwise(std::size_t latest, const std::shared_ptr<AudioFormat>& format,
+                             const PortableAudioFormat& layout, std::uint32_t frameCapacity) {
     // Of the others that fit, the one with the least room.
     std::size_t best = kKept;
     std::uint32_t bestRoom = 0;

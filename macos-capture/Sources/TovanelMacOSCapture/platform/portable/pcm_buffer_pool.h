@@ -23,7 +23,13 @@ class PCMBufferPool {
     // any thread; a buffer may outlive the pool.
     std::shared_ptr<PortablePCMBuffer> make(const std::shared_ptr<AudioFormat>& format,
                                             const PortableAudioFormat& layout,
-                                            std::uint32_t frameCapacity);
+                                            std::uint32_t frameCapacity) {
+        const std::size_t latest = latest_.load(std::memory_order_relaxed);
+        if (auto taken = takeUp(latest, format, layout, frameCapacity)) {
+            return taken;
+        }
+        return makeOtherwise(latest, format, layout, frameCapacity);
+    }
 
   private:
     // One kept buffer, looked at by one thread at a time: the one that set `busy`.
@@ -37,7 +43,30 @@ class PCMBufferPool {
     std::shared_ptr<PortablePCMBuffer> takeUp(std::size_t index,
                                               const std::shared_ptr<AudioFormat>& format,
                                               const PortableAudioFormat& layout,
-                                              std::uint32_t frameCapacity);
+                                              std::uint32_t frameCapacity) {
+        Kept& kept = kept_[index];
+        if (kept.busy.exchange(true, std::memory_order_acquire)) {
+            return nullptr; // another thread is looking at it
+        }
+        std::shared_ptr<PortablePCMBuffer> taken;
+        // Held by the pool alone, no other thread can take a share of it: what its last owner
+        // did with it happened before its count came down (a release), which the fence makes
+        // ours.
+        if (kept.buffer && kept.buffer.use_count() == 1 &&
+            kept.buffer->fits(layout, frameCapacity)) {
+            std::atomic_thread_fence(std::memory_order_acquire);
+            kept.buffer->takeUp(format, layout, frameCapacity);
+            taken = kept.buffer;
+            latest_.store(index, std::memory_order_relaxed);
+        }
+        kept.busy.store(false, std::memory_order_release);
+        return taken;
+    }
+    // Any other kept buffer that fits, or a new one (kept when there is a place for it).
+    std::shared_ptr<PortablePCMBuffer> makeOtherwise(std::size_t latest,
+                                                     const std::shared_ptr<AudioFormat>& format,
+                                                     const PortableAudioFormat& layout,
+                                                     std::uint32_t frameCapacity);
 
     std::array<Kept, kKept> kept_;
     std::atomic<std::size_t> latest_{0}; // where the last buffer handed out is kept
