@@ -226,15 +226,12 @@ TEST(PlanarFrames, KeepAFrameCutAcrossFragmentsWhole) {
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(words.data());
         for (std::size_t at = 0, cut = 1; at < words.size() * 4; at += cut, cut = cut % 13 + 1) {
             const std::size_t size = std::min(cut, words.size() * 4 - at);
-            std::vector<std::vector<std::uint32_t>> out(
-                channels, std::vector<std::uint32_t>(frames.wholeFrames(size)));
-            std::vector<std::uint8_t*> pointers;
-            for (auto& run : out) {
-                pointers.push_back(reinterpret_cast<std::uint8_t*>(run.data()));
-            }
-            frames.split(bytes + at, size, pointers.data());
+            const std::size_t whole = frames.wholeFrames(size);
+            std::vector<std::uint32_t> out(channels * whole); // the runs back to back
+            frames.split(bytes + at, size, reinterpret_cast<std::uint8_t*>(out.data()), whole * 4);
             for (std::uint32_t c = 0; c < channels; ++c) {
-                runs[c].insert(runs[c].end(), out[c].begin(), out[c].end());
+                runs[c].insert(runs[c].end(), out.begin() + c * whole,
+                               out.begin() + (c + 1) * whole);
             }
         }
         for (std::size_t i = 0; i < words.size(); ++i) {

@@ -24,10 +24,11 @@ class PlanarFrames {
     std::size_t wholeFrames(std::size_t bytes) const {
         return (waitingBytes_ + bytes) / frameBytes_;
     }
-    // Writes the whole frames of the waiting part and `data` into `channels[c]` for every channel
-    // c, wholeFrames(bytes) samples each, and keeps what is left of a frame for the next call.
-    // `channels` is not read when no frame is whole.
-    void split(const std::uint8_t* data, std::size_t bytes, std::uint8_t* const* channels);
+    // Writes the whole frames of the waiting part and `data` into the runs, wholeFrames(bytes)
+    // samples each, and keeps what is left of a frame for the next call. Channel c's samples go
+    // to `runs` + c * `runDistance` on. Nothing is written when no frame is whole.
+    void split(const std::uint8_t* data, std::size_t bytes, std::uint8_t* runs,
+               std::size_t runDistance);
 
   private:
     std::uint32_t channels_;

@@ -6,7 +6,6 @@
 #include "platform/pulse/planar_frames.h"
 #include "platform/pulse/planar_sample_buffer.h"
 
-#include <array>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -193,11 +192,7 @@ class PulseCaptureStream final : public CaptureStream,
         PlanarSampleBuffer& buffer = filling_->buffer;
         const std::size_t frames = planar_.wholeFrames(bytes);
         buffer.reserveMore(frames);
-        std::array<std::uint8_t*, PlanarFrames::kMaxChannels> ends;
-        for (std::uint32_t c = 0; c < planar_.channels(); ++c) {
-            ends[c] = buffer.channelEnd(c);
-        }
-        planar_.split(data, bytes, ends.data());
+        planar_.split(data, bytes, buffer.runsEnd(), buffer.runDistance());
         buffer.add(frames);
         if (buffer.numSamples() >= static_cast<std::int64_t>(fragmentFrames_)) {
             handedOver_ = filling_->queue->runHereIfIdle(handToHere_);
