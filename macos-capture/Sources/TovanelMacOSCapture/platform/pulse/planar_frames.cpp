@@ -86,28 +86,14 @@ void splitStereoBaseline(const std::uint8_t* frames, std::size_t count, std::uin
     splitStereo(frames, count, left, right);
 }
 
-// `count` frames into every channel's run from sample `first` on.
-void splitFrames(const std::uint8_t* frames, std::size_t count, std::uint32_t channels,
-                 std::uint8_t* runs, std::size_t runDistance, std::size_t first) {
-    if (channels == 2) {
-        static const auto widest = [] {
-            for (const StereoSplitter& version : stereoSplitters()) {
-                if (version.runsHere) {
-                    return version.run;
-                }
-            }
-            return stereoSplitters().back().run; // the baseline, which runs everywhere
-        }();
-        widest(frames, count, runs + 4 * first, runs + runDistance + 4 * first);
-        return;
-    }
-    const std::size_t frameBytes = 4 * std::size_t{channels};
-    for (std::uint32_t c = 0; c < channels; ++c) {
-        std::uint8_t* run = runs + c * runDistance + 4 * first;
-        for (std::size_t i = 0; i < count; ++i) {
-            std::memcpy(run + 4 * i, frames + i * frameBytes + 4 * c, 4);
+// The widest version of the two-channel split the CPU runs.
+decltype(StereoSplitter::run) widestStereoSplitter() {
+    for (const StereoSplitter& version : stereoSplitters()) {
+        if (version.runsHere) {
+            return version.run;
         }
     }
+    return stereoSplitters().back().run; // the baseline, which runs everywhere
 }
 
 } // namespace
@@ -125,14 +111,26 @@ std::span<const StereoSplitter> stereoSplitters() {
 
 PlanarFrames::PlanarFrames(std::uint32_t channels)
     : channels_(std::clamp<std::uint32_t>(channels, 1, kMaxChannels)),
+      stereo_(channels_ == 2 ? widestStereoSplitter() : nullptr),
       frameBytes_(4 * std::size_t{channels_}) {}
 
-void PlanarFrames::split(const std::uint8_t* data, std::size_t bytes, std::uint8_t* runs,
-                         std::size_t runDistance) {
-    if (waitingBytes_ == 0 && bytes % frameBytes_ == 0) { // whole frames only: the usual chunk
-        splitFrames(data, bytes / frameBytes_, channels_, runs, runDistance, 0);
+void PlanarFrames::splitRuns(const std::uint8_t* frames, std::size_t count, std::uint8_t* runs,
+                             std::size_t runDistance, std::size_t first) {
+    if (stereo_ != nullptr) {
+        stereo_(frames, count, runs + 4 * first, runs + runDistance + 4 * first);
         return;
     }
+    const std::size_t frameBytes = 4 * std::size_t{channels_};
+    for (std::uint32_t c = 0; c < channels_; ++c) {
+        std::uint8_t* run = runs + c * runDistance + 4 * first;
+        for (std::size_t i = 0; i < count; ++i) {
+            std::memcpy(run + 4 * i, frames + i * frameBytes + 4 * c, 4);
+        }
+    }
+}
+
+void PlanarFrames::splitAny(const std::uint8_t* data, std::size_t bytes, std::uint8_t* runs,
+                            std::size_t runDistance) {
     if (wholeFrames(bytes) == 0) {
         std::memcpy(waiting_.data() + waitingBytes_, data, bytes); // still not a whole frame
         waitingBytes_ += bytes;
@@ -144,12 +142,12 @@ void PlanarFrames::split(const std::uint8_t* data, std::size_t bytes, std::uint8
         std::memcpy(waiting_.data() + waitingBytes_, data, rest);
         data += rest;
         bytes -= rest;
-        splitFrames(waiting_.data(), 1, channels_, runs, runDistance, 0);
+        splitRuns(waiting_.data(), 1, runs, runDistance, 0);
         waitingBytes_ = 0;
         written = 1;
     }
     const std::size_t frames = bytes / frameBytes_;
-    splitFrames(data, frames, channels_, runs, runDistance, written);
+    splitRuns(data, frames, runs, runDistance, written);
     waitingBytes_ = bytes - frames * frameBytes_;
     if (waitingBytes_ > 0) { // rare: the server cuts chunks between frames only when it must
         std::memcpy(waiting_.data(), data + frames * frameBytes_, waitingBytes_);
