@@ -157,24 +157,6 @@ std::span<const StereoSanitizer> stereoSanitizers() {
     return versions;
 }
 
-ByteBlock sanitizedInterleavedStereo(const float* left, const float* right, std::size_t frames,
-                                     ByteBlock&& spare) {
-    static const auto widest = [] {
-        for (const StereoSanitizer& version : stereoSanitizers()) {
-            if (version.runsHere) {
-                return version.run;
-            }
-        }
-        return stereoSanitizers().back().run; // the baseline, which runs everywhere
-    }();
-    if (frames == 0) {
-        return {};
-    }
-    ByteBlock block = ByteBlock::forOverwrite(frames * 8, std::move(spare));
-    widest(left, right, frames, block.data());
-    return block;
-}
-
 ByteBlock sanitizedInterleavedFloatPCM(std::span<const std::uint8_t> block) {
     const std::size_t samples = block.size() / 4; // a trailing partial sample is dropped
     ByteBlock result = ByteBlock::forOverwrite(samples * 4);
