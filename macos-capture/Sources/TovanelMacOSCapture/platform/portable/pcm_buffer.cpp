@@ -10,7 +10,8 @@ namespace tovanel::platform::portable {
 
 namespace {
 
-// Each buffer starts on its own cache line, which also aligns it for any sample type.
+// Buffers lie whole 64-byte blocks apart from the start of the memory, so each is aligned as the
+// allocation is (for any sample type) and a buffer's end never runs into the next one's start.
 constexpr std::uint64_t kBufferAlignment = 64;
 
 constexpr std::uint64_t alignedUp(std::uint64_t bytes) {
