@@ -174,7 +174,6 @@ TEST_F(InputSource, EachBufferIsSanitisedCountedWrittenAndHandedBack) {
     const auto written = output->bytes();
     EXPECT_EQ(test::wordsOf({written.begin() + 38400, written.begin() + 38408}),
               (std::vector<std::uint32_t>{test::kHi, 0}));
-    EXPECT_EQ(written.back(), 0) << "nothing beyond the buffer's capacity was read";
     queues.fail(sim::SimAudioQueues::Call::enqueueBuffer, -66687, 9); // a failed hand-back
     ASSERT_TRUE(queues.deliver(bytesOf({0.1f, 0.1f})));
     EXPECT_EQ(log.lines().back(), "ok: inputBuffers=5 audioBytes=76816 enqueueError=-66687");

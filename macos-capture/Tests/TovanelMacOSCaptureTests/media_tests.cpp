@@ -1,7 +1,6 @@
 // The portable media: which stream descriptions make formats, how PCM and sample buffers lay out
 // their memory, and the converter's decoding, layouts, channels, held-back frames, end of stream
 // and errors.
-#include "pcm/byte_block.h"
 #include "platform/portable/converter_status.h"
 #include "platform/portable/media.h"
 #include "platform/portable/sample_buffer.h"
@@ -10,11 +9,10 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
 #include <deque>
 #include <limits>
-#include <thread>
+#include <set>
 
 namespace tovanel::platform::portable {
 namespace {
@@ -64,6 +62,7 @@ TEST(Formats, AreMadeOnlyFromConsistentLittleEndianLinearPcm) {
         {pcm(48000, 2, 8, 1, kInt), no},
         {pcm(48000, 2, 24, 4, kInt), no}, // 24 bits marked packed into 4 bytes
         {pcm(48000, 2, 16, 2, kFloat), no},
+        {pcm(48000, 2, 32, 8, kAudioFormatFlagIsFloat), no},  // 32 bits in 8 bytes
         {pcm(48000, 2, 16, 2, kAudioFormatFlagIsPacked), no}, // unsigned
         {pcm(48000, 2, 32, 4, kFloat | kAudioFormatFlagIsSignedInteger), no},
         {pcm(48000, 2, 16, 2, kInt | kAudioFormatFlagIsBigEndian), no},
@@ -95,28 +94,6 @@ TEST(Formats, AreMadeOnlyFromConsistentLittleEndianLinearPcm) {
         << "mono is the same bytes either way";
 }
 
-// Threads that ask for the same new format at once all get the one object that is kept.
-TEST(Formats, AreOneObjectPerDescriptionWhenThreadsAskAtOnce) {
-    for (int round = 0; round < 200; ++round) {
-        PortableMedia media;
-        std::atomic<int> ready{0};
-        std::vector<std::shared_ptr<AudioFormat>> made(4);
-        std::vector<std::thread> threads;
-        for (auto& format : made) {
-            threads.emplace_back([&] {
-                for (++ready; ready < 4;) {
-                    std::this_thread::yield();
-                }
-                format = media.makeFormat(pcm(44100, 2, 16, 2, kInt));
-            });
-        }
-        for (auto& thread : threads) {
-            thread.join();
-        }
-        ASSERT_EQ(std::count(made.begin(), made.end(), made[0]), 4) << round;
-    }
-}
-
 TEST(Buffers, OwnTheirMemoryDescribedByTheirListAndHandItOutAsCoreMediaDoes) {
     PortableMedia media;
     for (const bool interleaved : {false, true}) {
@@ -128,12 +105,15 @@ TEST(Buffers, OwnTheirMemoryDescribedByTheirListAndHandItOutAsCoreMediaDoes) {
         for (const AudioBuffer& record : records) {
             EXPECT_EQ(record.mNumberChannels * 400, record.mDataByteSize);
             EXPECT_EQ(record.mNumberChannels, interleaved ? 2u : 1u);
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(record.mData) % alignof(std::max_align_t),
+                      0u);
             std::memset(record.mData, 0x5A, record.mDataByteSize); // all of it is ours
         }
         float* const* channels = buffer->floatChannelData();
         EXPECT_EQ(buffer->stride(), interleaved ? 2u : 1u);
         EXPECT_EQ(channels[0], records[0].mData);
         EXPECT_EQ(channels[1], interleaved ? channels[0] + 1 : records[1].mData);
+        EXPECT_GE(channels[1] - channels[0], interleaved ? 1 : 100) << "channels never overlap";
         buffer->setFrameLength(1000);
         EXPECT_EQ(buffer->frameLength(), 100u) << "never beyond the capacity";
         buffer->setFrameLength(10);
@@ -168,48 +148,22 @@ TEST(Buffers, ComeBackForTheSameLayoutOnlyOnceLetGoAndFormatsAreShared) {
     const auto data = [](const std::shared_ptr<PCMBuffer>& b) {
         return b->mutableAudioBufferList().mBuffers[0].mData;
     };
-    void* memory = nullptr;
+    std::set<void*> memory;
     {
         const auto first = media.makePCMBuffer(planar, 480);
         first->setFrameLength(480);
         first->mutableAudioBufferList().mBuffers[0].mDataByteSize = 7;
-        memory = data(first);
-        EXPECT_NE(data(media.makePCMBuffer(planar, 480)), memory) << "never while it is held";
+        const auto second = media.makePCMBuffer(planar, 480);
+        EXPECT_NE(data(second), data(first)) << "never while it is held";
+        memory = {data(first), data(second)};
     }
     const auto again =
         media.makePCMBuffer(media.makeFormat(CommonFormat::float32, 24000, 2, false), 400);
-    EXPECT_EQ(data(again), memory) << "the same layout at another rate, with room enough";
-    EXPECT_EQ(again->frameLength() + again->frameCapacity() + again->format()->sampleRate(), 24400);
+    EXPECT_TRUE(memory.count(data(again))) << "the same layout at another rate, with room enough";
     EXPECT_EQ(again->mutableAudioBufferList().mBuffers[0].mDataByteSize, 1600u) << "taken up anew";
     const auto other =
         media.makePCMBuffer(media.makeFormat(CommonFormat::float32, 48000, 2, true), 4);
-    EXPECT_NE(data(other), memory) << "never for another layout";
-    // Of ten buffers let go of, nine come back (the last one and eight more), and none above 1 MiB.
-    // A buffer made anew is zeroed, one taken up again keeps what it held.
-    for (auto [frames, kept] : {std::pair{262144u, 9}, std::pair{262145u, 0}}) {
-        PortableMedia fresh;
-        const auto int16 = fresh.makeFormat(CommonFormat::int16, 48000, 1, true);
-        std::vector<std::shared_ptr<PCMBuffer>> buffers(10);
-        for (auto& buffer : buffers) {
-            buffer = fresh.makePCMBuffer(int16, frames);
-            *static_cast<std::uint8_t*>(data(buffer)) = 1;
-        }
-        buffers.assign(10, nullptr);
-        for (auto& buffer : buffers) {
-            buffer = fresh.makePCMBuffer(int16, frames);
-        }
-        EXPECT_EQ(
-            std::count_if(buffers.begin(), buffers.end(),
-                          [&](const auto& b) { return *static_cast<std::uint8_t*>(data(b)); }),
-            kept)
-            << frames;
-    }
-    ByteBlock spare = ByteBlock::forOverwrite(100);
-    const std::uint8_t* bytes = spare.data();
-    ByteBlock reused = ByteBlock::forOverwrite(50, std::move(spare));
-    EXPECT_EQ(reused.data(), bytes);
-    EXPECT_EQ(reused.size(), 50u);
-    EXPECT_EQ(ByteBlock::forOverwrite(101, ByteBlock::forOverwrite(100)).size(), 101u);
+    EXPECT_FALSE(memory.count(data(other))) << "never for another layout";
 }
 
 // Interleaved frames cut anywhere come out whole, in planar runs, bit for bit.
@@ -224,21 +178,49 @@ TEST(PlanarFrames, KeepAFrameCutAcrossFragmentsWhole) {
         const auto* bytes = reinterpret_cast<const std::uint8_t*>(words.data());
         for (std::size_t at = 0, cut = 1; at < words.size() * 4; at += cut, cut = cut % 13 + 1) {
             const std::size_t size = std::min(cut, words.size() * 4 - at);
-            std::vector<std::vector<std::uint32_t>> out(
-                channels, std::vector<std::uint32_t>(frames.wholeFrames(size)));
-            std::vector<std::uint8_t*> pointers;
-            for (auto& run : out) {
-                pointers.push_back(reinterpret_cast<std::uint8_t*>(run.data()));
-            }
-            frames.split(bytes + at, size, pointers.data());
+            const std::size_t whole = frames.wholeFrames(size);
+            std::vector<std::uint32_t> out(channels * whole); // the runs back to back
+            frames.split(bytes + at, size, reinterpret_cast<std::uint8_t*>(out.data()), whole * 4);
             for (std::uint32_t c = 0; c < channels; ++c) {
-                runs[c].insert(runs[c].end(), out[c].begin(), out[c].end());
+                runs[c].insert(runs[c].end(), out.begin() + c * whole,
+                               out.begin() + (c + 1) * whole);
             }
         }
         for (std::size_t i = 0; i < words.size(); ++i) {
             ASSERT_EQ(runs[i % channels].at(i / channels), words[i]) << channels << " " << i;
         }
     }
+}
+
+// Every version of the two-channel split that the CPU runs moves the words as the plain loop
+// does: odd lengths, pointers at every offset, and not a byte written around the runs.
+TEST(PlanarFrames, EveryWidthSplitsTwoChannelsWordForWord) {
+    std::string ran;
+    for (const pulse::StereoSplitter& version : pulse::stereoSplitters()) {
+        if (!version.runsHere) {
+            continue;
+        }
+        ran += std::string(ran.empty() ? "" : ", ") + std::string(version.width);
+        for (const std::size_t frames : {0, 1, 7, 8, 41, 480, 1031}) {
+            for (std::size_t at = 0, to = 5; at < 8; ++at, to = (to + 3) % 8) {
+                std::vector<std::uint8_t> in(frames * 8 + 8);
+                for (std::size_t i = 0; i < in.size(); ++i) {
+                    in[i] = static_cast<std::uint8_t>(i * 131 + frames);
+                }
+                std::vector<std::uint8_t> wantLeft(frames * 4 + 16, 0xA5), wantRight(wantLeft);
+                for (std::size_t i = 0; i < frames * 4; ++i) {
+                    wantLeft[to + i] = in[at + i / 4 * 8 + i % 4];
+                    wantRight[to + i] = in[at + i / 4 * 8 + 4 + i % 4];
+                }
+                std::vector<std::uint8_t> left(frames * 4 + 16, 0xA5), right(left);
+                version.run(in.data() + at, frames, left.data() + to, right.data() + to);
+                EXPECT_EQ(left, wantLeft) << version.width << " frames=" << frames << " at " << at;
+                EXPECT_EQ(right, wantRight)
+                    << version.width << " frames=" << frames << " at " << at;
+            }
+        }
+    }
+    std::printf("[   widths ] two-channel splitting ran as: %s\n", ran.c_str());
 }
 
 // One conversion call into a fresh output of `capacity` frames, fed from `stream` for as long as
@@ -346,8 +328,8 @@ TEST(Converter, DecodesEverySampleTypeExactlyAndMapsChannels) {
     }
 }
 
-// Two inputs of 100 frames per call into room for 150: the converter asks again while the output
-// is not full, and what does not fit waits for the next call.
+// An input of 200 frames per call into room for 150, given once as the conversion gives it: the
+// converter asks for it even while what it holds fills the output, and what does not fit waits.
 TEST(Converter, HoldsBackWhatTheOutputCannotTakeAndLosesNothing) {
     PortableMedia media;
     for (const double rate : {48000.0, 44100.0}) {
@@ -355,17 +337,17 @@ TEST(Converter, HoldsBackWhatTheOutputCannotTakeAndLosesNothing) {
         const auto target = media.makeFormat(CommonFormat::float32, 48000, 2, false);
         const auto converter = media.makeConverter(media.makeFormat(source), target);
         std::vector<float> left;
-        Stream pending;
-        for (int call = 0, frame = 0; call < 14; ++call) {
-            for (int chunk = 0; chunk < 2 && call < 10; ++chunk) {
-                std::vector<float> frames;
-                for (int end = frame + 100; frame < end; ++frame) {
-                    const float value = float(std::sin(2 * M_PI * 440.0 * frame / rate) * 0.5);
-                    frames.insert(frames.end(), {value, -value});
-                }
-                pending.push_back(bufferOf(media, source, bytesOf(frames)));
+        for (int call = 0, frame = 0; call < 16; ++call) {
+            std::vector<float> frames;
+            for (int end = frame + 200; frame < end && call < 10; ++frame) {
+                const float value = float(std::sin(2 * M_PI * 440.0 * frame / rate) * 0.5);
+                frames.insert(frames.end(), {value, -value});
             }
-            const auto result = convert(*converter, media.makePCMBuffer(target, 150), pending);
+            Stream once; // what the converter does not ask for in this call is gone
+            if (!frames.empty()) {
+                once.push_back(bufferOf(media, source, bytesOf(frames)));
+            }
+            const auto result = convert(*converter, media.makePCMBuffer(target, 150), once);
             const auto got = result.channel(0);
             const auto right = result.channel(1);
             for (std::size_t i = 0; i < got.size(); ++i) {

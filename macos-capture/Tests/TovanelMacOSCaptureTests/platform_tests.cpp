@@ -83,7 +83,7 @@ TEST(Files, ReplaceAtomicallyNeverFollowingOrLeavingAnythingAndPathsResolve) {
     posix::PosixFiles files;
     const std::string target = dir / "status.txt";
     for (const std::string& content :
-         std::vector<std::string>{"ok: \xE2\x9C\x93", "", {"a\0b", 3}}) {
+         std::vector<std::string>{"ok: \xE2\x9C\x93", "", "x", {"a\0b", 3}}) {
         EXPECT_EQ(files.replaceFileAtomically(target, content), std::nullopt);
         EXPECT_EQ(test::readFile(target), content);
     }
@@ -168,22 +168,30 @@ TEST(SerialQueues, RunJobsInOrderOneAtATimeHereOnlyWhenIdleAndNeverInsideAnother
     portable::PortableDispatch dispatch;
     auto queue = dispatch.makeSerialQueue("tovanel.test.serial");
     auto other = dispatch.makeSerialQueue("tovanel.test.other");
+    const auto submit = [&](const std::function<void()>& job) { // here if idle, else queued
+        return queue->runHereIfIdle(job) || (queue->async(job), false);
+    };
     std::thread::id ranOn;
-    queue->asyncOrRunHere([&] { ranOn = queue->isCurrent() ? std::this_thread::get_id() : ranOn; });
+    EXPECT_TRUE(submit([&] { ranOn = queue->isCurrent() ? std::this_thread::get_id() : ranOn; }));
     EXPECT_EQ(ranOn, std::this_thread::get_id()) << "idle: run at once, here, as its job";
     std::promise<void> inside, leave; // a job run here on another thread holds the queue too
     std::thread holder([&] {
-        queue->asyncOrRunHere([&] {
+        submit([&] {
             inside.set_value();
             test::within(leave.get_future(), "release of the held job");
         });
     });
     test::within(inside.get_future(), "job held on the other thread");
     bool behind = false;
-    queue->asyncOrRunHere([&] { behind = true; });
+    std::promise<void> ranBehind;
+    EXPECT_FALSE(submit([&] {
+        behind = true;
+        ranBehind.set_value();
+    }));
     EXPECT_FALSE(behind) << "queued, never run beside the job running on the other thread";
     leave.set_value();
-    holder.join();
+    holder.join(); // giving the queue back wakes the worker for the job that waited
+    test::within(ranBehind.get_future(), "job queued behind one run here");
     std::atomic<int> running{0}, most{0};
     std::promise<void> release; // the worker holds the queue while producers submit
     queue->async([&, released = release.get_future().share()] {
@@ -193,7 +201,7 @@ TEST(SerialQueues, RunJobsInOrderOneAtATimeHereOnlyWhenIdleAndNeverInsideAnother
     });
     std::promise<bool> nested; // inside another queue's job: queued, never run inline
     other->async([&] {
-        queue->asyncOrRunHere([&, outer = std::this_thread::get_id()] {
+        submit([&, outer = std::this_thread::get_id()] {
             nested.set_value(std::this_thread::get_id() != outer);
         });
     });
@@ -207,7 +215,7 @@ TEST(SerialQueues, RunJobsInOrderOneAtATimeHereOnlyWhenIdleAndNeverInsideAnother
                     order.push_back(value);
                     --running;
                 };
-                i % 2 ? queue->async(job) : queue->asyncOrRunHere(job);
+                i % 2 ? queue->async(job) : (void)submit(job);
             }
         });
     }
@@ -238,18 +246,24 @@ TEST(Timers, TickAtOnceThenRepeatWithoutPilingUpAndStopWithTheirHandle) {
     test::within(first.get_future(), "first tick"); // an hour's interval, yet it is here
     std::atomic<int> ticks{0};
     std::promise<void> five;
-    auto fast = dispatch.startRepeatingTimer(queue, std::chrono::milliseconds(1), [&] {
+    const auto held = std::make_shared<int>(); // by the handler, until the timer is stopped
+    auto fast = dispatch.startRepeatingTimer(queue, std::chrono::milliseconds(1), [&, held] {
         if (++ticks == 5) {
             five.set_value();
         }
     });
     test::within(five.get_future(), "five ticks");
-    std::promise<int> beforeBusy, afterBusy; // a busy queue gets one pending tick, not a pile
-    queue->async([&] {
+    // A queue held by a job run on another thread gets one pending tick, not a pile, though its
+    // worker goes on waking for the deadlines.
+    std::promise<int> beforeBusy, afterBusy;
+    const std::function<void()> busy = [&] {
         beforeBusy.set_value(ticks);
         std::this_thread::sleep_for(std::chrono::milliseconds(100)); // a hundred intervals
         queue->async([&] { afterBusy.set_value(ticks); });
-    });
+    };
+    while (!queue->runHereIfIdle(busy)) { // a tick is waiting: once it has run
+        std::this_thread::yield();
+    }
     EXPECT_LE(test::within(afterBusy.get_future(), "tick after the busy job") -
                   test::within(beforeBusy.get_future(), "busy job"),
               2);
@@ -261,6 +275,7 @@ TEST(Timers, TickAtOnceThenRepeatWithoutPilingUpAndStopWithTheirHandle) {
     };
     const int afterCancel = count();
     EXPECT_EQ(count(), afterCancel) << "no tick after the handle is gone";
+    EXPECT_EQ(held.use_count(), 1) << "a stopped timer lets go of its handler";
     std::vector<int> order; // main-queue jobs: in order, only inside the run loop
     dispatch.asyncOnMain([&] { order.push_back(1); });
     std::thread stopper; // the stop comes from another thread while the loop waits
@@ -268,7 +283,12 @@ TEST(Timers, TickAtOnceThenRepeatWithoutPilingUpAndStopWithTheirHandle) {
     EXPECT_TRUE(order.empty());
     dispatch.runMainLoop();
     stopper.join();
-    EXPECT_EQ(order, std::vector<int>{1});
+    dispatch.asyncOnMain([&] { // a stopped loop runs again
+        order.push_back(2);
+        dispatch.stopMainLoop();
+    });
+    dispatch.runMainLoop();
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
 }
 
 TEST(Text, LowerCasesUnicodeAndKeepsWhatIsNotUtf8) {

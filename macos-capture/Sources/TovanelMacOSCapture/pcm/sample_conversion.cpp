@@ -37,11 +37,13 @@ std::optional<std::uint32_t> outputCapacity(std::uint32_t inputFrames, double so
 // when planar) has a record in the list with data for all `frames`.
 bool listHoldsFrames(AudioBufferList& list, std::size_t usableRecords, const AudioFormat& format,
                      std::uint32_t frames) {
-    const std::uint64_t bytes = std::uint64_t{frames} * format.streamDescription().mBytesPerFrame;
+    const AudioStreamBasicDescription& layout = format.streamDescription();
+    const std::uint64_t bytes = std::uint64_t{frames} * layout.mBytesPerFrame;
     if (bytes == 0) {
         return true;
     }
-    const std::size_t needed = format.isInterleaved() ? 1 : format.channelCount();
+    const bool interleaved = (layout.mFormatFlags & kAudioFormatFlagIsNonInterleaved) == 0;
+    const std::size_t needed = interleaved ? 1 : layout.mChannelsPerFrame;
     if (std::min<std::size_t>(list.mNumberBuffers, usableRecords) < needed) {
         return false;
     }
@@ -64,7 +66,14 @@ std::variant<ByteBlock, ConversionError> convertToTargetPCM(const SampleBuffer& 
     if (streamDescription == nullptr) {
         return CaptureError(Case::missingStreamDescription);
     }
-    const auto sourceFormat = media.makeFormat(*streamDescription);
+    const bool sameDescription =
+        state.lastSourceFormat &&
+        (state.lastDescription == description || state.lastDescription->isEqual(*description));
+    if (!sameDescription) {
+        state.lastSourceFormat = media.makeFormat(*streamDescription);
+        state.lastDescription = state.lastSourceFormat ? description : nullptr;
+    }
+    const std::shared_ptr<AudioFormat>& sourceFormat = state.lastSourceFormat;
     if (!sourceFormat) {
         return CaptureError(Case::unsupportedSourceFormat);
     }
@@ -73,8 +82,11 @@ std::variant<ByteBlock, ConversionError> convertToTargetPCM(const SampleBuffer& 
         return std::move(*failure);
     }
     auto input = std::get<std::shared_ptr<PCMBuffer>>(std::move(copied));
-    const auto targetFormat =
-        media.makeFormat(CommonFormat::float32, kTargetSampleRate, kTargetChannels, false);
+    if (!state.targetFormat) {
+        state.targetFormat =
+            media.makeFormat(CommonFormat::float32, kTargetSampleRate, kTargetChannels, false);
+    }
+    const std::shared_ptr<AudioFormat>& targetFormat = state.targetFormat;
     if (!targetFormat) {
         return CaptureError(Case::unsupportedTargetFormat);
     }

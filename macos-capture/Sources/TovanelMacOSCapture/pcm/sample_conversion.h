@@ -16,11 +16,16 @@ inline constexpr double kTargetSampleRate = 48000.0;
 inline constexpr std::uint32_t kTargetChannels = 2;
 
 // What the conversion keeps from one buffer to the next: the converter and the description it
-// was made for, which change together and only for buffers that need converting; and the memory
-// of the last block handed out, given back by the caller once written, for the next block.
+// was made for, which change together and only for buffers that need converting; the formats
+// made for the last buffer, which serve the next while its description is equal (a format is
+// fixed by its description, and a stream's buffers share one); and the memory of the last block
+// handed out, given back by the caller once written, for the next block.
 struct ConverterState {
     std::shared_ptr<platform::AudioConverter> converter;
     std::shared_ptr<const platform::FormatDescription> sourceFormatDescription;
+    std::shared_ptr<const platform::FormatDescription> lastDescription;
+    std::shared_ptr<platform::AudioFormat> lastSourceFormat; // made from lastDescription
+    std::shared_ptr<platform::AudioFormat> targetFormat;     // once made, for good
     ByteBlock spareBlock;
 };
 

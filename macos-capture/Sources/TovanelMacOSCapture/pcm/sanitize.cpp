@@ -1,12 +1,17 @@
 // The sanitising pass, written for the vectoriser: a clamp and a test for non-finite values on
 // the bits, with no branch per sample, built for the widest vector unit the CPU has. The same
-// pass over two planar channels writes them interleaved.
+// pass over two planar channels writes them interleaved; its AVX2 version is spelled out in the
+// unit's own instructions, fewer than the vectoriser makes of the loop.
 #include "pcm/sanitize.h"
 
 #include "platform/vector_clones.h"
 
 #include <array>
 #include <cstring>
+
+#ifdef TOVANEL_VECTOR_WIDTHS
+#include <immintrin.h>
+#endif
 
 namespace tovanel {
 
@@ -77,9 +82,60 @@ TOVANEL_TARGET_AVX512 void sanitizeInterleaveAvx512(const float* left, const flo
     sanitizeInterleave(left, right, frames, out);
 }
 
+// Eight samples at once, the rule in five instructions where the vectoriser makes six: positive
+// values order by magnitude as signed integers and negative ones (sign bit set) as unsigned
+// integers, so a signed minimum with the upper bound clamps the positive values and keeps the
+// negative ones (below any positive), and an unsigned minimum with the lower bound then clamps
+// the negative ones and keeps the positive ones (below 0x80000000). Values whose exponent is all
+// ones are masked to 0.
+TOVANEL_TARGET_AVX2 inline __m256i sanitizedSamplesAvx2(__m256i bits) {
+    const __m256i magnitude = _mm256_and_si256(bits, _mm256_set1_epi32(0x7FFFFFFF));
+    const __m256i notFinite = _mm256_cmpgt_epi32(magnitude, _mm256_set1_epi32(0x7F7FFFFF));
+    const __m256i belowUpper =
+        _mm256_min_epi32(bits, _mm256_set1_epi32(static_cast<int>(kUpperSampleBoundBits)));
+    const __m256i clamped =
+        _mm256_min_epu32(belowUpper, _mm256_set1_epi32(static_cast<int>(kLowerSampleBoundBits)));
+    return _mm256_andnot_si256(notFinite, clamped);
+}
+
+// Eight frames: the two channels sanitised, paired within each 128-bit half, and the halves put
+// in order.
+TOVANEL_TARGET_AVX2 inline void sanitizeInterleaveEightAvx2(const float* left, const float* right,
+                                                            std::uint8_t* out) {
+    // Read as bits: no NaN quieted.
+    const __m256i l =
+        sanitizedSamplesAvx2(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(left)));
+    const __m256i r =
+        sanitizedSamplesAvx2(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(right)));
+    const __m256i low = _mm256_unpacklo_epi32(l, r);  // frames 0, 1 | 4, 5
+    const __m256i high = _mm256_unpackhi_epi32(l, r); // frames 2, 3 | 6, 7
+    auto* to = reinterpret_cast<__m256i*>(out);
+    _mm256_storeu_si256(to, _mm256_permute2x128_si256(low, high, 0x20));
+    _mm256_storeu_si256(to + 1, _mm256_permute2x128_si256(low, high, 0x31));
+}
+
+// Thirty-two frames a round (the loop's own count and jump weigh less), then eight; the last few
+// frames of eight or more as the last eight, written over what is already there with the same
+// bytes, and fewer frames through the loop the other widths use.
 TOVANEL_TARGET_AVX2 void sanitizeInterleaveAvx2(const float* left, const float* right,
                                                 std::size_t frames, std::uint8_t* out) {
-    sanitizeInterleave(left, right, frames, out);
+    if (frames < 8) {
+        sanitizeInterleave(left, right, frames, out);
+        return;
+    }
+    std::size_t i = 0;
+    for (; i + 32 <= frames; i += 32) {
+        for (std::size_t j = i; j < i + 32; j += 8) {
+            sanitizeInterleaveEightAvx2(left + j, right + j, out + 8 * j);
+        }
+    }
+    for (; i + 8 <= frames; i += 8) {
+        sanitizeInterleaveEightAvx2(left + i, right + i, out + 8 * i);
+    }
+    if (i < frames) {
+        i = frames - 8;
+        sanitizeInterleaveEightAvx2(left + i, right + i, out + 8 * i);
+    }
 }
 #endif
 
@@ -99,24 +155,6 @@ std::span<const StereoSanitizer> stereoSanitizers() {
         {"baseline", true, &sanitizeInterleaveBaseline},
     });
     return versions;
-}
-
-ByteBlock sanitizedInterleavedStereo(const float* left, const float* right, std::size_t frames,
-                                     ByteBlock&& spare) {
-    static const auto widest = [] {
-        for (const StereoSanitizer& version : stereoSanitizers()) {
-            if (version.runsHere) {
-                return version.run;
-            }
-        }
-        return stereoSanitizers().back().run; // the baseline, which runs everywhere
-    }();
-    if (frames == 0) {
-        return {};
-    }
-    ByteBlock block = ByteBlock::forOverwrite(frames * 8, std::move(spare));
-    widest(left, right, frames, block.data());
-    return block;
 }
 
 ByteBlock sanitizedInterleavedFloatPCM(std::span<const std::uint8_t> block) {

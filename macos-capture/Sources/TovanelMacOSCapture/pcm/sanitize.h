@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <span>
 #include <string_view>
+#include <utility>
 
 namespace tovanel {
 
@@ -24,20 +25,40 @@ ByteBlock sanitizedInterleavedFloatPCM(std::span<const std::uint8_t> block);
 // second block made.
 ByteBlock sanitizedInterleavedFloatPCM(ByteBlock&& block);
 
-// The `frames` frames of two planar channels, interleaved (left, right) and sanitised in one
-// pass: the bytes sanitizedInterleavedFloatPCM gives for the interleaved frames, without the
-// interleaved copy in between. They take `spare`'s memory when it is large enough.
-ByteBlock sanitizedInterleavedStereo(const float* left, const float* right, std::size_t frames,
-                                     ByteBlock&& spare = {});
-
-// The versions of that pass, one per vector width the build makes, widest first: the tests hold
-// every one the CPU runs to the rule, the benchmark times them. `run` writes frames * 8 bytes at
-// `out`, which needs no alignment.
+// The versions of the one pass below, one per vector width the build makes, widest first: the
+// tests hold every one the CPU runs to the rule, the benchmark times them. `run` writes
+// frames * 8 bytes at `out`, which needs no alignment.
 struct StereoSanitizer {
     std::string_view width;
     bool runsHere; // the CPU has what this version needs
     void (*run)(const float* left, const float* right, std::size_t frames, std::uint8_t* out);
 };
 std::span<const StereoSanitizer> stereoSanitizers();
+
+// The widest version the CPU runs, chosen once.
+inline decltype(StereoSanitizer::run) widestStereoSanitizer() {
+    static const auto widest = [] {
+        for (const StereoSanitizer& version : stereoSanitizers()) {
+            if (version.runsHere) {
+                return version.run;
+            }
+        }
+        return stereoSanitizers().back().run; // the baseline, which runs everywhere
+    }();
+    return widest;
+}
+
+// The `frames` frames of two planar channels, interleaved (left, right) and sanitised in one
+// pass: the bytes sanitizedInterleavedFloatPCM gives for the interleaved frames, without the
+// interleaved copy in between. They take `spare`'s memory when it is large enough.
+inline ByteBlock sanitizedInterleavedStereo(const float* left, const float* right,
+                                            std::size_t frames, ByteBlock&& spare = {}) {
+    if (frames == 0) {
+        return {};
+    }
+    ByteBlock block = ByteBlock::forOverwrite(frames * 8, std::move(spare));
+    widestStereoSanitizer()(left, right, frames, block.data());
+    return block;
+}
 
 } // namespace tovanel

@@ -3,7 +3,7 @@
 // Callers guarantee:
 //   - a timer's queue was made by the same backend's makeSerialQueue;
 //   - runMainLoop is called on the main thread only;
-//   - asyncOrRunHere is never called on the thread running runMainLoop.
+//   - runHereIfIdle is never called on the thread running runMainLoop.
 // Every backend must:
 //   - run the jobs of one serial queue one at a time, in the order they were submitted, off the
 //     main thread; queues run independently of each other;
@@ -28,10 +28,14 @@ class SerialQueue {
 
     virtual const std::string& label() const = 0;
     virtual void async(std::function<void()> job) = 0;
-    // Like async, except that a backend may run the job at once on the calling thread, as one
-    // of this queue's jobs, when the queue has nothing else to run. For a producer whose own
-    // thread can afford to run the job and would otherwise wake the queue's for every item.
-    virtual void asyncOrRunHere(std::function<void()> job) { async(std::move(job)); }
+    // Runs `job` at once on the calling thread, as one of this queue's jobs, when the queue has
+    // nothing else to run, and says whether it did; otherwise the job is left to the caller (to
+    // submit with async). For a producer whose own thread can afford to run the job and would
+    // otherwise wake the queue's for every item. A backend may never run one here.
+    virtual bool runHereIfIdle(const std::function<void()>& job) {
+        (void)job;
+        return false;
+    }
     // True on the thread that is running one of this queue's jobs.
     virtual bool isCurrent() const = 0;
 };

@@ -11,15 +11,10 @@
 // name, which the loader's choice of a clone does not allow.
 #pragma once
 
+#include "platform/thread_sanitizer.h"
+
 // ThreadSanitizer instruments the resolver too, which the loader runs before the sanitizer's
 // runtime is up: such builds take the baseline.
-#if defined(__SANITIZE_THREAD__)
-#define TOVANEL_THREAD_SANITIZER 1
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer)
-#define TOVANEL_THREAD_SANITIZER 1
-#endif
-#endif
 
 #if defined(__x86_64__) && defined(__ELF__) && defined(__has_attribute) &&                         \
     !defined(TOVANEL_THREAD_SANITIZER)

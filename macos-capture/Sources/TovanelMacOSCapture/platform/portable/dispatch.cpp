@@ -178,24 +178,21 @@ class PortableSerialQueue final : public SerialQueue {
     }
 
     // Runs the job here when the queue is idle: nothing running or waiting, not stopping, and
-    // not called from a job of any queue (it must not run inside that job). Otherwise queued.
-    void asyncOrRunHere(std::function<void()> job) override {
+    // not called from a job of any queue (it must not run inside that job).
+    bool runHereIfIdle(const std::function<void()>& job) override {
         std::uint64_t idle = 0;
         if (currentQueue != nullptr || !state_->word.compare_exchange_strong(
                                            idle, QueueState::kRunning, std::memory_order_acquire)) {
-            async(std::move(job));
-            return;
+            return false;
         }
         const std::shared_ptr<QueueState> state = state_; // the job may release this queue
         currentQueue = state.get();
         // A job that throws ends the process, as it would on the queue's own thread, rather
         // than leave the queue marked busy for ever.
-        [&]() noexcept {
-            job();
-            job = nullptr;
-        }();
+        [&]() noexcept { job(); }();
         currentQueue = nullptr;
         state->release();
+        return true;
     }
 
     bool isCurrent() const override { return currentQueue == state_.get(); }

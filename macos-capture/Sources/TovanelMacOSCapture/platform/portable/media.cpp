@@ -38,7 +38,8 @@ PortableMedia::shared(const std::optional<PortableAudioFormat>& format) {
 
 std::shared_ptr<PCMBuffer> PortableMedia::makePCMBuffer(const std::shared_ptr<AudioFormat>& format,
                                                         std::uint32_t frameCapacity) {
-    return buffers_.make(ownObject<PortableAudioFormat>(format), frameCapacity);
+    const auto* layout = ownObject<const PortableAudioFormat>(format.get());
+    return layout != nullptr ? buffers_.make(format, *layout, frameCapacity) : nullptr;
 }
 
 std::shared_ptr<AudioConverter>

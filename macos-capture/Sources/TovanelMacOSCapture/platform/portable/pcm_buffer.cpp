@@ -10,7 +10,8 @@ namespace tovanel::platform::portable {
 
 namespace {
 
-// Each buffer starts on its own cache line, which also aligns it for any sample type.
+// Buffers lie whole 64-byte blocks apart from the start of the memory, so each is aligned as the
+// allocation is (for any sample type) and a buffer's end never runs into the next one's start.
 constexpr std::uint64_t kBufferAlignment = 64;
 
 constexpr std::uint64_t alignedUp(std::uint64_t bytes) {
@@ -26,14 +27,15 @@ std::uint64_t headBytes(const PortableAudioFormat& format) {
 
 } // namespace
 
-std::unique_ptr<PortablePCMBuffer>
-PortablePCMBuffer::make(const std::shared_ptr<PortableAudioFormat>& format,
-                        std::uint32_t frameCapacity, std::uint32_t roomFrames) {
-    if (!format || format->bytesPerBufferFrame() == 0) {
+std::shared_ptr<PortablePCMBuffer>
+PortablePCMBuffer::make(const std::shared_ptr<AudioFormat>& format,
+                        const PortableAudioFormat& layout, std::uint32_t frameCapacity,
+                        std::uint32_t roomFrames) {
+    if (layout.bytesPerBufferFrame() == 0) {
         return nullptr;
     }
     constexpr std::uint64_t kLargestBufferBytes = std::numeric_limits<std::uint32_t>::max();
-    const std::uint64_t frameBytes = format->bytesPerBufferFrame();
+    const std::uint64_t frameBytes = layout.bytesPerBufferFrame();
     if (std::uint64_t{frameCapacity} * frameBytes > kLargestBufferBytes) {
         return nullptr;
     }
@@ -43,8 +45,8 @@ PortablePCMBuffer::make(const std::shared_ptr<PortableAudioFormat>& format,
     }
     // A zero capacity still gets memory, so every data pointer is a real one.
     const std::uint64_t stride = alignedUp(std::max<std::uint64_t>(roomFrames * frameBytes, 1));
-    const std::uint64_t head = headBytes(*format);
-    const std::uint64_t total = head + stride * format->bufferCount(); // at most 64 × 4 GiB
+    const std::uint64_t head = headBytes(layout);
+    const std::uint64_t total = head + stride * layout.bufferCount(); // at most 64 × 4 GiB
     if (total > std::numeric_limits<std::size_t>::max()) {
         return nullptr;
     }
@@ -55,43 +57,24 @@ PortablePCMBuffer::make(const std::shared_ptr<PortableAudioFormat>& format,
         return nullptr;
     }
     try {
-        return std::make_unique<PortablePCMBuffer>(
-            Token{}, format, frameCapacity, roomFrames, static_cast<std::size_t>(head),
+        return std::make_shared<PortablePCMBuffer>(
+            Token{}, format, layout, frameCapacity, roomFrames, static_cast<std::size_t>(head),
             static_cast<std::size_t>(stride), static_cast<std::size_t>(total), std::move(memory));
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
 }
 
-bool PortablePCMBuffer::fits(const PortableAudioFormat& format, std::uint32_t frameCapacity) const {
-    const PortableAudioFormat& mine = *portableFormat_;
-    return frameCapacity <= roomFrames_ && format.sampleType() == mine.sampleType() &&
-           format.channelCount() == mine.channelCount() &&
-           format.isInterleaved() == mine.isInterleaved() &&
-           format.bytesPerBufferFrame() == mine.bytesPerBufferFrame();
-}
-
-void PortablePCMBuffer::takeUp(const std::shared_ptr<PortableAudioFormat>& format,
-                               std::uint32_t frameCapacity) {
-    if (portableFormat_ != format) {
-        portableFormat_ = format;
-        format_ = format;
-    }
-    frameCapacity_ = frameCapacity;
-    frameLength_ = 0;
-    resetList();
-}
-
-PortablePCMBuffer::PortablePCMBuffer(Token, std::shared_ptr<PortableAudioFormat> format,
-                                     std::uint32_t frameCapacity, std::uint32_t roomFrames,
-                                     std::size_t headBytes, std::size_t bufferStride,
-                                     std::size_t memoryBytes, SampleMemory memory)
-    : portableFormat_(std::move(format)), format_(portableFormat_), frameCapacity_(frameCapacity),
+PortablePCMBuffer::PortablePCMBuffer(Token, std::shared_ptr<AudioFormat> format,
+                                     const PortableAudioFormat& layout, std::uint32_t frameCapacity,
+                                     std::uint32_t roomFrames, std::size_t headBytes,
+                                     std::size_t bufferStride, std::size_t memoryBytes,
+                                     SampleMemory memory)
+    : format_(std::move(format)), portableFormat_(&layout), frameCapacity_(frameCapacity),
       roomFrames_(roomFrames), bufferStride_(bufferStride), memoryBytes_(memoryBytes),
       memory_(std::move(memory)), list_(reinterpret_cast<AudioBufferList*>(memory_.get())),
       samples_(memory_.get() + headBytes) {
     resetList();
-    const PortableAudioFormat& layout = *portableFormat_;
     if (layout.sampleType() == SampleType::float32) {
         floatChannels_ =
             reinterpret_cast<float**>(memory_.get() + audioBufferListSize(layout.bufferCount()));
@@ -99,18 +82,6 @@ PortablePCMBuffer::PortablePCMBuffer(Token, std::shared_ptr<PortableAudioFormat>
             floatChannels_[c] = layout.isInterleaved() ? reinterpret_cast<float*>(bufferData(0)) + c
                                                        : reinterpret_cast<float*>(bufferData(c));
         }
-    }
-}
-
-void PortablePCMBuffer::resetList() {
-    const PortableAudioFormat& layout = *portableFormat_;
-    list_->mNumberBuffers = layout.bufferCount();
-    const std::uint32_t channelsPerBuffer = layout.isInterleaved() ? layout.channelCount() : 1;
-    const auto records = audioBuffers(*list_, layout.bufferCount());
-    for (std::uint32_t i = 0; i < layout.bufferCount(); ++i) {
-        records[i].mNumberChannels = channelsPerBuffer;
-        records[i].mDataByteSize = frameCapacity_ * layout.bytesPerBufferFrame();
-        records[i].mData = bufferData(i);
     }
 }
 

@@ -23,20 +23,39 @@ class PortablePCMBuffer final : public PCMBuffer {
     struct Token {};
 
   public:
-    // Null when a frame has no bytes, when the capacity in bytes of one buffer does not fit in
-    // 32 bits (the width of mDataByteSize), or when the memory cannot be had. The memory has room
-    // for `roomFrames` frames when that is more than the capacity (and fits in 32 bits too), so
-    // the buffer can be taken up again with a larger capacity.
-    static std::unique_ptr<PortablePCMBuffer>
-    make(const std::shared_ptr<PortableAudioFormat>& format, std::uint32_t frameCapacity,
-         std::uint32_t roomFrames = 0);
+    // A buffer of `format`, whose layout is `layout` (the same object). Null when a frame has no
+    // bytes, when the capacity in bytes of one buffer does not fit in 32 bits (the width of
+    // mDataByteSize), or when the memory cannot be had. The memory has room for `roomFrames`
+    // frames when that is more than the capacity (and fits in 32 bits too), so the buffer can be
+    // taken up again with a larger capacity.
+    static std::shared_ptr<PortablePCMBuffer> make(const std::shared_ptr<AudioFormat>& format,
+                                                   const PortableAudioFormat& layout,
+                                                   std::uint32_t frameCapacity,
+                                                   std::uint32_t roomFrames = 0);
 
-    // True when this buffer's memory can serve as a buffer of `format` with `frameCapacity`:
+    // True when this buffer's memory can serve as a buffer of `layout` with `frameCapacity`:
     // the same sample type, channels and interleaving (the rate may differ), and room enough.
-    bool fits(const PortableAudioFormat& format, std::uint32_t frameCapacity) const;
-    // Takes the buffer up again as a buffer of `format` and `frameCapacity`, which fit: its
-    // frame length becomes 0 and its list a new buffer's. The samples stay as they are.
-    void takeUp(const std::shared_ptr<PortableAudioFormat>& format, std::uint32_t frameCapacity);
+    bool fits(const PortableAudioFormat& layout, std::uint32_t frameCapacity) const {
+        const PortableAudioFormat& mine = *portableFormat_;
+        return frameCapacity <= roomFrames_ &&
+               (&layout == &mine || (layout.sampleType() == mine.sampleType() &&
+                                     layout.channelCount() == mine.channelCount() &&
+                                     layout.isInterleaved() == mine.isInterleaved() &&
+                                     layout.bytesPerBufferFrame() == mine.bytesPerBufferFrame()));
+    }
+    // Takes the buffer up again as a buffer of `format` (of layout `layout`) and `frameCapacity`,
+    // which fit: its frame length becomes 0 and its list a new buffer's. The samples stay as
+    // they are.
+    void takeUp(const std::shared_ptr<AudioFormat>& format, const PortableAudioFormat& layout,
+                std::uint32_t frameCapacity) {
+        if (portableFormat_ != &layout) {
+            format_ = format;
+            portableFormat_ = &layout;
+        }
+        frameCapacity_ = frameCapacity;
+        frameLength_ = 0;
+        resetList();
+    }
     // The frames the memory has room for, the capacity or more.
     std::uint32_t roomFrames() const { return roomFrames_; }
     // The bytes of the buffer's memory, its list and pointers included.
@@ -59,16 +78,26 @@ class PortablePCMBuffer final : public PCMBuffer {
         return samples_ + index * bufferStride_;
     }
 
-    PortablePCMBuffer(Token, std::shared_ptr<PortableAudioFormat> format,
+    PortablePCMBuffer(Token, std::shared_ptr<AudioFormat> format, const PortableAudioFormat& layout,
                       std::uint32_t frameCapacity, std::uint32_t roomFrames, std::size_t headBytes,
                       std::size_t bufferStride, std::size_t memoryBytes, SampleMemory memory);
 
   private:
     // Points the list's records at the samples with the capacity's sizes.
-    void resetList();
+    void resetList() {
+        const PortableAudioFormat& layout = *portableFormat_;
+        const std::uint32_t count = layout.bufferCount();
+        const std::uint32_t channelsPerBuffer = layout.isInterleaved() ? layout.channelCount() : 1;
+        const std::uint32_t bytes = frameCapacity_ * layout.bytesPerBufferFrame();
+        list_->mNumberBuffers = count;
+        const auto records = audioBuffers(*list_, count);
+        for (std::uint32_t i = 0; i < count; ++i) {
+            records[i] = AudioBuffer{channelsPerBuffer, bytes, bufferData(i)};
+        }
+    }
 
-    std::shared_ptr<PortableAudioFormat> portableFormat_;
     std::shared_ptr<AudioFormat> format_;
+    const PortableAudioFormat* portableFormat_; // format_ itself
     std::uint32_t frameCapacity_;
     std::uint32_t roomFrames_;
     std::uint32_t frameLength_ = 0;

@@ -34,19 +34,16 @@ std::optional<Resampler> Resampler::make(double inputRate, double outputRate,
     const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
     const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
     soxr_error_t error = nullptr;
-    soxr_t resampler =
-        soxr_create(inputRate, outputRate, channels, &error, &io, &quality, &runtime);
-    if (resampler == nullptr || error != nullptr) {
-        if (resampler != nullptr) {
-            soxr_delete(resampler);
-        }
+    std::unique_ptr<soxr, Delete> resampler(
+        soxr_create(inputRate, outputRate, channels, &error, &io, &quality, &runtime));
+    if (!resampler || error != nullptr) {
         return std::nullopt;
     }
-    return Resampler(resampler, outputRate / inputRate, channels);
+    return Resampler(std::move(resampler), outputRate / inputRate, channels);
 }
 
-Resampler::Resampler(soxr* resampler, double ratio, std::uint32_t channels)
-    : soxr_(resampler), ratio_(ratio), cursor_(channels), outputCursor_(channels) {}
+Resampler::Resampler(std::unique_ptr<soxr, Delete> resampler, double ratio, std::uint32_t channels)
+    : soxr_(std::move(resampler)), ratio_(ratio), cursor_(channels), outputCursor_(channels) {}
 
 std::optional<PlatformError> Resampler::process(const std::vector<const float*>& input,
                                                 std::size_t frames, FrameQueue& output) {

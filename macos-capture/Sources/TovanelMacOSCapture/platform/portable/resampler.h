@@ -37,7 +37,7 @@ class Resampler {
         void operator()(soxr* resampler) const;
     };
 
-    Resampler(soxr* resampler, double ratio, std::uint32_t channels);
+    Resampler(std::unique_ptr<soxr, Delete> resampler, double ratio, std::uint32_t channels);
     std::optional<PlatformError> run(const std::vector<const float*>* input, std::size_t frames,
                                      FrameQueue& output);
 

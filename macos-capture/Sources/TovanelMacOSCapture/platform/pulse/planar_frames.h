@@ -7,8 +7,21 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <span>
+#include <string_view>
 
 namespace tovanel::platform::pulse {
+
+// The versions of the two-channel split, one per vector width the build makes, widest first: the
+// tests hold every one the CPU runs to the plain loop. `run` writes `count` samples into each of
+// `left` and `right` from `count` frames at `frames`; none of them needs any alignment.
+struct StereoSplitter {
+    std::string_view width;
+    bool runsHere; // the CPU has what this version needs
+    void (*run)(const std::uint8_t* frames, std::size_t count, std::uint8_t* left,
+                std::uint8_t* right);
+};
+std::span<const StereoSplitter> stereoSplitters();
 
 class PlanarFrames {
   public:
@@ -22,13 +35,27 @@ class PlanarFrames {
     std::size_t wholeFrames(std::size_t bytes) const {
         return (waitingBytes_ + bytes) / frameBytes_;
     }
-    // Writes the whole frames of the waiting part and `data` into `channels[c]` for every channel
-    // c, wholeFrames(bytes) samples each, and keeps what is left of a frame for the next call.
-    // `channels` is not read when no frame is whole.
-    void split(const std::uint8_t* data, std::size_t bytes, std::uint8_t* const* channels);
+    // Writes the whole frames of the waiting part and `data` into the runs, wholeFrames(bytes)
+    // samples each, and keeps what is left of a frame for the next call. Channel c's samples go
+    // to `runs` + c * `runDistance` on. Nothing is written when no frame is whole.
+    void split(const std::uint8_t* data, std::size_t bytes, std::uint8_t* runs,
+               std::size_t runDistance) {
+        if (stereo_ != nullptr && waitingBytes_ == 0 && bytes % 8 == 0) { // the usual chunk
+            stereo_(data, bytes / 8, runs, runs + runDistance);
+            return;
+        }
+        splitAny(data, bytes, runs, runDistance);
+    }
 
   private:
+    void splitAny(const std::uint8_t* data, std::size_t bytes, std::uint8_t* runs,
+                  std::size_t runDistance);
+    // `count` whole frames into every channel's run from sample `first` on.
+    void splitRuns(const std::uint8_t* frames, std::size_t count, std::uint8_t* runs,
+                   std::size_t runDistance, std::size_t first);
+
     std::uint32_t channels_;
+    decltype(StereoSplitter::run) stereo_; // the widest version for two channels, else null
     std::size_t frameBytes_;
     std::array<std::uint8_t, 4 * kMaxChannels> waiting_{}; // the first part of a cut frame
     std::size_t waitingBytes_ = 0;

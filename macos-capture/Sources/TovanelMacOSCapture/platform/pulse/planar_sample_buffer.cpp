@@ -26,12 +26,6 @@ void PlanarSampleBuffer::start(const std::shared_ptr<const FormatDescription>& d
     makeRoom(roomFrames);
 }
 
-void PlanarSampleBuffer::reserveMore(std::size_t frames) {
-    if ((frames_ + frames) * 4 > runBytes_) {
-        makeRoom(frames_ + frames);
-    }
-}
-
 void PlanarSampleBuffer::makeRoom(std::size_t roomFrames) {
     // Each run starts on a 16-byte boundary, as CoreMedia lays out a list asked for with 16-byte
     // alignment, and has room for the next power of two of bytes: chunks vary a little in

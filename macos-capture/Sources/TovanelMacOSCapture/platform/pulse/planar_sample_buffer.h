@@ -21,12 +21,15 @@ class PlanarSampleBuffer final : public SampleBuffer {
     void start(const std::shared_ptr<const FormatDescription>& description, std::uint32_t channels,
                std::size_t roomFrames);
     // Makes room for `frames` more frames, keeping the ones already added.
-    void reserveMore(std::size_t frames);
-    // Where the next frame of channel `index` (below the channel count) goes: its run has room
-    // for the frames reserved.
-    std::uint8_t* channelEnd(std::uint32_t index) {
-        return storage_->bytes.get() + index * runBytes_ + frames_ * 4;
+    void reserveMore(std::size_t frames) {
+        if ((frames_ + frames) * 4 > runBytes_) {
+            makeRoom(frames_ + frames);
+        }
     }
+    // Where the next frame of the first channel goes; channel c's is runDistance() * c further.
+    // The runs have room for the frames reserved.
+    std::uint8_t* runsEnd() { return storage_->bytes.get() + frames_ * 4; }
+    std::size_t runDistance() const { return runBytes_; }
     // Counts `frames` more frames as written at the channels' ends.
     void add(std::size_t frames) { frames_ += frames; }
 

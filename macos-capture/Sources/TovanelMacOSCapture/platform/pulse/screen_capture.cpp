@@ -6,7 +6,6 @@
 #include "platform/pulse/planar_frames.h"
 #include "platform/pulse/planar_sample_buffer.h"
 
-#include <array>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -54,9 +53,9 @@ void countClient(pa_context*, const pa_sink_input_info* info, int eol, void* use
 
 struct Handover;
 
-// One sample buffer on its way to the audio output, filled again for every trip. From the
-// moment it leaves the resting slots until it is back, it holds the hand-over it belongs to. It
-// keeps the output and queue it goes to, as registered when it took them.
+// One sample buffer on its way to the audio output, filled again for every trip. While a job
+// takes it to the output's queue, it holds the hand-over it belongs to. It keeps the output and
+// queue it goes to, as registered when it took them.
 struct Slot {
     PlanarSampleBuffer buffer;
     std::shared_ptr<Handover> handover;
@@ -78,7 +77,7 @@ struct Handover {
     // The slot back last, apart from the others: with the handler keeping up, one slot goes
     // back and forth without a lock.
     std::atomic<Slot*> latest{nullptr};
-    std::atomic<int> away{0};               // slots being filled or travelling
+    std::atomic<int> away{0};               // slots being filled, handed over here or travelling
     std::atomic<unsigned> registrations{0}; // counts the audio output's registrations
     std::mutex mutex;
     std::weak_ptr<StreamOutput> output; // under the mutex
@@ -86,14 +85,19 @@ struct Handover {
     std::vector<std::unique_ptr<Slot>> resting; // under the mutex
 };
 
-// The job that hands a filled slot's buffer to the output, then puts the slot to rest. It
-// captures the slot's address only, which keeps it within std::function's own storage: a job
-// costs no allocation.
+// Hands a filled slot's buffer to the output the slot took.
+void handTo(Slot& slot) {
+    if (const auto output = slot.output.lock()) {
+        output->streamDidOutputSampleBuffer(slot.buffer, StreamOutputType::audio);
+    }
+}
+
+// The job that hands a filled slot's buffer to the output on its queue, then puts the slot to
+// rest. It captures the slot's address only, which keeps it within std::function's own storage:
+// a job costs no allocation.
 void handOver(Slot* travelling) {
     std::unique_ptr<Slot> slot(travelling);
-    if (const auto output = slot->output.lock()) {
-        output->streamDidOutputSampleBuffer(slot->buffer, StreamOutputType::audio);
-    }
+    handTo(*slot);
     const std::shared_ptr<Handover> handover = std::move(slot->handover);
     handover->away.fetch_sub(1, std::memory_order_relaxed);
     std::unique_ptr<Slot> displaced(handover->latest.exchange(slot.release()));
@@ -168,14 +172,14 @@ class PulseCaptureStream final : public CaptureStream,
     }
 
     // Main-loop thread: splits the chunk's whole frames out of libpulse's memory into the slot
-    // being filled, planar as the screen-capture service hands its audio over, and sends the
-    // slot to the audio output's queue once it holds a fragment: a chunk the server cut short
-    // waits for the rest of its fragment instead of making a trip of its own. While that queue is
-    // idle the handler runs right here, as one of its jobs: a buffer then costs one thread
-    // wake-up, not two, and the slot is back at rest before the next chunk (see RecordStream on
-    // what a reader that stalls the handler's write holds up meanwhile).
+    // being filled, planar as the screen-capture service hands its audio over, and hands the
+    // buffer to the audio output once it holds a fragment: a chunk the server cut short waits
+    // for the rest of its fragment instead of making a trip of its own. While the output's queue
+    // is idle the handler runs right here, as one of its jobs: a buffer then costs one thread
+    // wake-up, not two, and the slot stays for the next trip (see RecordStream on what a reader
+    // that stalls the handler's write holds up meanwhile). Otherwise a job takes the slot there.
     bool deliver(const std::uint8_t* data, std::size_t bytes) {
-        if (!filling_) {
+        if (!filling_ || handedOver_) {
             switch (takeSlot()) {
             case Take::taken:
                 break;
@@ -188,29 +192,34 @@ class PulseCaptureStream final : public CaptureStream,
         PlanarSampleBuffer& buffer = filling_->buffer;
         const std::size_t frames = planar_.wholeFrames(bytes);
         buffer.reserveMore(frames);
-        std::array<std::uint8_t*, PlanarFrames::kMaxChannels> ends;
-        for (std::uint32_t c = 0; c < planar_.channels(); ++c) {
-            ends[c] = buffer.channelEnd(c);
-        }
-        planar_.split(data, bytes, ends.data());
+        planar_.split(data, bytes, buffer.runsEnd(), buffer.runDistance());
         buffer.add(frames);
         if (buffer.numSamples() >= static_cast<std::int64_t>(fragmentFrames_)) {
-            const std::shared_ptr<SerialQueue> queue = filling_->queue;
-            queue->asyncOrRunHere([travelling = filling_.release()] { handOver(travelling); });
+            handedOver_ = filling_->queue->runHereIfIdle(handToHere_);
+            if (!handedOver_) {
+                filling_->handover = handover_; // kept alive until the job has run
+                const std::shared_ptr<SerialQueue> queue = filling_->queue;
+                queue->async([travelling = filling_.release()] { handOver(travelling); });
+            }
         }
         return true;
     }
 
     enum class Take { taken, nobodyListens, tooManyAway };
 
-    // Takes a slot to fill: the one back last when it is there, another resting one, or a new one
-    // (one more than were ever away at once).
+    // Takes a slot to fill: the one handed over here last trip, the one back last when it is
+    // there, another resting one, or a new one (one more than were ever away at once).
     Take takeSlot() {
         Handover& handover = *handover_;
-        if (handover.away.load(std::memory_order_relaxed) >= kMostBuffersInFlight) {
+        std::unique_ptr<Slot> slot = std::move(filling_); // still away: its trip ended here
+        const bool kept = slot != nullptr;
+        handedOver_ = false;
+        if (!kept && handover.away.load(std::memory_order_relaxed) >= kMostBuffersInFlight) {
             return Take::tooManyAway;
         }
-        std::unique_ptr<Slot> slot(handover.latest.exchange(nullptr));
+        if (!kept) {
+            slot.reset(handover.latest.exchange(nullptr));
+        }
         const unsigned registration = handover.registrations.load(std::memory_order_acquire);
         if (!slot || slot->registration != registration) {
             std::lock_guard lock(handover.mutex);
@@ -228,8 +237,9 @@ class PulseCaptureStream final : public CaptureStream,
             slot->queue = handover.queue;
             slot->registration = registration;
         }
-        handover.away.fetch_add(1, std::memory_order_relaxed);
-        slot->handover = handover_;
+        if (!kept) {
+            handover.away.fetch_add(1, std::memory_order_relaxed);
+        }
         slot->buffer.start(description_, planar_.channels(), fragmentFrames_);
         filling_ = std::move(slot);
         return Take::taken;
@@ -250,6 +260,9 @@ class PulseCaptureStream final : public CaptureStream,
     std::size_t fragmentFrames_ = 480;
     std::shared_ptr<const FormatDescription> description_;
     std::unique_ptr<Slot> filling_; // the slot the next chunk goes into, once one was taken
+    bool handedOver_ = false;       // filling_'s buffer went to the output here: a new trip next
+    // The hand-over run here, made once: the slot being filled goes to its output.
+    const std::function<void()> handToHere_ = [this] { handTo(*filling_); };
     std::unique_ptr<OutputRecorder> recorder_; // last: its streams go before the rest
 };
 
