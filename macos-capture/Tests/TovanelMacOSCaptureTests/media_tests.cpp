@@ -164,6 +164,12 @@ TEST(Buffers, ComeBackForTheSameLayoutOnlyOnceLetGoAndFormatsAreShared) {
     const auto other =
         media.makePCMBuffer(media.makeFormat(CommonFormat::float32, 48000, 2, true), 4);
     EXPECT_FALSE(memory.count(data(other))) << "never for another layout";
+    // A buffer of more than 1 MiB is a one-off: a new one, zeroed, takes its place.
+    for (const auto& [frames, kept] : {std::pair{262144u, 1}, std::pair{262145u, 0}}) {
+        const auto int16 = media.makeFormat(CommonFormat::int16, 48000, 1, true);
+        *static_cast<std::uint8_t*>(data(media.makePCMBuffer(int16, frames))) = 1;
+        EXPECT_EQ(*static_cast<std::uint8_t*>(data(media.makePCMBuffer(int16, frames))), kept);
+    }
 }
 
 // Interleaved frames cut anywhere come out whole, in planar runs, bit for bit.
