@@ -13,6 +13,7 @@
 #include <deque>
 #include <limits>
 #include <set>
+#include <thread>
 
 namespace tovanel::platform::portable {
 namespace {
@@ -170,6 +171,30 @@ TEST(Buffers, ComeBackForTheSameLayoutOnlyOnceLetGoAndFormatsAreShared) {
         *static_cast<std::uint8_t*>(data(media.makePCMBuffer(int16, frames))) = 1;
         EXPECT_EQ(*static_cast<std::uint8_t*>(data(media.makePCMBuffer(int16, frames))), kept);
     }
+}
+
+// Threads that make buffers and let them go at once: a buffer is never handed to a second holder
+// while the first still writes to it (ThreadSanitizer watches the hand-overs in its build).
+TEST(Buffers, HaveOneHolderAtATimeWhileThreadsMakeAndLetGoOfThem) {
+    PortableMedia media;
+    const auto format = media.makeFormat(CommonFormat::float32, 48000, 2, false);
+    std::atomic<int> clashes{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, mark = float(t)] {
+            for (std::uint32_t i = 0; i < 10000; ++i) {
+                const auto buffer = media.makePCMBuffer(format, 200 + i % 3 * 150);
+                float* samples = buffer->floatChannelData()[1];
+                std::fill_n(samples, 200, mark);
+                std::this_thread::yield();
+                clashes += std::count(samples, samples + 200, mark) != 200;
+            }
+        });
+    }
+    for (auto& thread : threads) {
+        thread.join();
+    }
+    EXPECT_EQ(clashes, 0);
 }
 
 // Interleaved frames cut anywhere come out whole, in planar runs, bit for bit.
