@@ -32,6 +32,7 @@ TEST(Launcher, AppModeByExactNameOrTheSwitchAndOneFailurePath) {
     for (const auto& [arguments, app] : cases) {
         EXPECT_EQ(selectLaunchMode(arguments) == LaunchMode::app, app) << arguments.size();
     }
+    EXPECT_DEATH((void)platform::current(), "^tovanel: platform used before it was installed\n$");
     sim::SimPlatform::installFresh(); // its processes end the process for real
     EXPECT_EXIT(failCaptureSource("p: ", "", test::kShowFailure), ::testing::ExitedWithCode(1),
                 "^p: \nonFailure<>$");

@@ -165,6 +165,7 @@ TEST(Buffers, ComeBackForTheSameLayoutOnlyOnceLetGoAndFormatsAreShared) {
     const auto other =
         media.makePCMBuffer(media.makeFormat(CommonFormat::float32, 48000, 2, true), 4);
     EXPECT_FALSE(memory.count(data(other))) << "never for another layout";
+    EXPECT_TRUE(memory.count(data(media.makePCMBuffer(planar, 480)))) << "found past `other`";
     // A buffer of more than 1 MiB is a one-off: a new one, zeroed, takes its place.
     for (const auto& [frames, kept] : {std::pair{262144u, 1}, std::pair{262145u, 0}}) {
         const auto int16 = media.makeFormat(CommonFormat::int16, 48000, 1, true);
