@@ -56,7 +56,7 @@ TEST(Sanitizing, EveryClassOfValueAtEveryPositionAndAlignmentInBothForms) {
     const ByteBlock inPlace = sanitizedInterleavedFloatPCM(ByteBlock(misaligned));
     EXPECT_EQ(wordsOf({inPlace.begin(), inPlace.end()}), expected);
     EXPECT_EQ(sanitizedInterleavedFloatPCM(inPlace.bytes()), inPlace) << "applying it twice";
-    for (const std::size_t length : {0, 1, 3, 10, 11}) { // a trailing partial sample is dropped
+    for (const std::size_t length : {0, 1, 3, 9, 10, 11}) { // a trailing partial sample is dropped
         const std::vector<std::uint8_t> beyond(length, 0x7F); // 0x7F7F7F7F: beyond the bound
         EXPECT_EQ(sanitizedInterleavedFloatPCM(beyond).size(), length / 4 * 4);
         const ByteBlock clamped = sanitizedInterleavedFloatPCM(ByteBlock(beyond));
