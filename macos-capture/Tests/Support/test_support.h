@@ -1,5 +1,6 @@
-// What the unit tests share: a thread-safe log of callback lines, a scratch directory and
-// environment variables that are put back, and the float/byte conversions of the PCM stream.
+// What the unit tests share: bounded waits, a thread-safe log of callback lines, a scratch
+// directory and environment variables that are put back, and the float/byte conversions of the
+// PCM stream.
 #pragma once
 
 #include "launcher/capture_source.h"
@@ -8,16 +9,33 @@
 #include <stdlib.h>
 
 #include <bit>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <sstream>
 #include <vector>
 
 namespace tovanel::test {
+
+inline constexpr std::chrono::seconds kWaitBound{20};
+
+// The value of `future` (a std::future or std::shared_future) once it is ready. A test that waits
+// for another thread fails saying what did not happen, instead of hanging until CTest's timeout:
+// it ends the test program with a line naming `what` if that takes longer than kWaitBound.
+template <class Future>
+decltype(auto) within(Future&& future, const char* what) {
+    if (future.wait_for(kWaitBound) != std::future_status::ready) {
+        std::fprintf(stderr, "no %s within %lld s\n", what,
+                     static_cast<long long>(kWaitBound.count()));
+        std::abort();
+    }
+    return future.get();
+}
 
 class StatusLog {
   public:

@@ -6,7 +6,6 @@
 #include "platform/posix/files.h"
 #include "platform/posix/processes.h"
 #include "test_support.h"
-#include "within.h"
 
 #include <fcntl.h>
 #include <pthread.h>

@@ -1,6 +1,6 @@
 // Simulated audio hardware: a table of devices and default-device settings behind the five
 // property calls. Any call on any property can be made to fail, any value replaced by raw
-// bytes, and every call and write is recorded.
+// bytes, and every write is recorded.
 #pragma once
 
 #include "platform/audio_hardware.h"
@@ -51,7 +51,6 @@ class SimAudioHardware : public AudioHardware {
     std::map<std::tuple<Call, Key>, OSStatus> faults; // scope 0 stands for every scope
     std::map<Key, Raw> raw;
     std::vector<std::pair<std::uint32_t, AudioObjectID>> writes; // selector, device
-    std::vector<std::pair<Call, std::uint32_t>> calls;           // with the selector
 
     // Adds a device to the end of the system's device list; identifiers start at 100.
     AudioObjectID add(Device device) {
@@ -63,9 +62,6 @@ class SimAudioHardware : public AudioHardware {
     void fail(Call call, AudioObjectID object, std::uint32_t selector, OSStatus status,
               std::uint32_t scope = 0) {
         faults[{call, {object, selector, scope}}] = status;
-    }
-    int callCount(Call call, std::uint32_t selector) const {
-        return static_cast<int>(std::count(calls.begin(), calls.end(), std::pair{call, selector}));
     }
 
     OSStatus getPropertyDataSize(AudioObjectID object, const AudioObjectPropertyAddress& address,
@@ -116,10 +112,9 @@ class SimAudioHardware : public AudioHardware {
   private:
     static constexpr OSStatus kUnknownProperty = fourCharCode("who?");
 
-    // Records the call; the injected status for it, if any.
+    // The injected status for the call, if any.
     std::optional<OSStatus> enter(Call call, AudioObjectID object,
                                   const AudioObjectPropertyAddress& address) {
-        calls.emplace_back(call, address.mSelector);
         for (const std::uint32_t scope : {address.mScope, 0u}) {
             if (const auto found = faults.find({call, {object, address.mSelector, scope}});
                 found != faults.end()) {

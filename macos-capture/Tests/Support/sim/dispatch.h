@@ -3,7 +3,7 @@
 #pragma once
 
 #include "platform/portable/dispatch.h"
-#include "within.h"
+#include "test_support.h"
 
 #include <atomic>
 #include <future>
