@@ -15,9 +15,7 @@ namespace {
 using namespace platform;
 using ::testing::ExitedWithCode;
 using Lines = std::vector<std::string>;
-using test::bytesOf;
-using test::fromBits;
-using test::kShowFailure;
+using namespace test; // the shared helpers and the stream's bounds
 
 class InputSource : public ::testing::Test {
   protected:

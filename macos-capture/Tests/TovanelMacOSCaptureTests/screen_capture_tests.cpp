@@ -18,9 +18,7 @@ namespace {
 using namespace platform;
 using ::testing::ExitedWithCode;
 using Lines = std::vector<std::string>;
-using test::bytesOf;
-using test::fromBits;
-using test::kShowFailure;
+using namespace test; // the shared helpers and the stream's bounds
 
 const PlatformError kBoom{"test", -3801, "The user declined TCCs"};
 
