@@ -13,7 +13,6 @@
 #include <deque>
 #include <limits>
 #include <set>
-#include <thread>
 
 namespace tovanel::platform::portable {
 namespace {
@@ -165,45 +164,12 @@ TEST(Buffers, ComeBackForTheSameLayoutOnlyOnceLetGoAndFormatsAreShared) {
     const auto other =
         media.makePCMBuffer(media.makeFormat(CommonFormat::float32, 48000, 2, true), 4);
     EXPECT_FALSE(memory.count(data(other))) << "never for another layout";
-    // A kept buffer is found past one of another layout: taken up, it holds what it was left with.
-    PortableMedia two;
-    const auto twoPlanar = two.makeFormat(CommonFormat::float32, 48000, 2, false);
-    {
-        const auto left = two.makePCMBuffer(twoPlanar, 480);
-        const auto otherLayout = two.makePCMBuffer(two.makeFormat(pcm(48000, 2, 32, 4, kFloat)), 4);
-        *static_cast<std::uint8_t*>(data(left)) = 7;
-    }
-    EXPECT_EQ(*static_cast<std::uint8_t*>(data(two.makePCMBuffer(twoPlanar, 480))), 7);
     // A buffer of more than 1 MiB is a one-off: a new one, zeroed, takes its place.
     for (const auto& [frames, kept] : {std::pair{262144u, 1}, std::pair{262145u, 0}}) {
         const auto int16 = media.makeFormat(CommonFormat::int16, 48000, 1, true);
         *static_cast<std::uint8_t*>(data(media.makePCMBuffer(int16, frames))) = 1;
         EXPECT_EQ(*static_cast<std::uint8_t*>(data(media.makePCMBuffer(int16, frames))), kept);
     }
-}
-
-// Threads that make buffers and let them go at once: a buffer is never handed to a second holder
-// while the first still writes to it (ThreadSanitizer watches the hand-overs in its build).
-TEST(Buffers, HaveOneHolderAtATimeWhileThreadsMakeAndLetGoOfThem) {
-    PortableMedia media;
-    const auto format = media.makeFormat(CommonFormat::float32, 48000, 2, false);
-    std::atomic<int> clashes{0};
-    std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&, mark = float(t)] {
-            for (std::uint32_t i = 0; i < 10000; ++i) {
-                const auto buffer = media.makePCMBuffer(format, 200 + i % 3 * 150);
-                float* samples = buffer->floatChannelData()[1];
-                std::fill_n(samples, 200, mark);
-                std::this_thread::yield();
-                clashes += std::count(samples, samples + 200, mark) != 200;
-            }
-        });
-    }
-    for (auto& thread : threads) {
-        thread.join();
-    }
-    EXPECT_EQ(clashes, 0);
 }
 
 // Interleaved frames cut anywhere come out whole, in planar runs, bit for bit.
@@ -419,14 +385,6 @@ TEST(Converter, RefusesWhatItCannotDoAndReportsEachBrokenContract) {
     const auto int16At = [&](double rate) {
         return media.makeFormat(CommonFormat::int16, rate, 2, true);
     };
-    for (const auto& [rate, works] : std::vector<std::pair<double, bool>>{
-             {0, false}, {999, false}, {1000, true}, {1536000, true}, {1536001, false}}) {
-        EXPECT_EQ(media.makeConverter(int16At(rate), target) != nullptr, works) << rate;
-        EXPECT_EQ(media.makeConverter(
-                      target, media.makeFormat(CommonFormat::float32, rate, 2, false)) != nullptr,
-                  works)
-            << rate;
-    }
     EXPECT_EQ(media.makeConverter(target, int16At(48000)), nullptr) << "float output only";
     const auto converter = media.makeConverter(int16At(44100), target);
     auto other = media.makePCMBuffer(int16At(48000), 8);
