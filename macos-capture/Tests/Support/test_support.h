@@ -24,9 +24,8 @@ namespace tovanel::test {
 
 inline constexpr std::chrono::seconds kWaitBound{20};
 
-// The value of `future` (a std::future or std::shared_future) once it is ready. A test that waits
-// for another thread fails saying what did not happen, instead of hanging until CTest's timeout:
-// it ends the test program with a line naming `what` if that takes longer than kWaitBound.
+// The value of `future` (a std::future or std::shared_future) once it is ready; a wait longer
+// than kWaitBound ends the test program with a line naming `what`, instead of a hang.
 template <class Future>
 decltype(auto) within(Future&& future, const char* what) {
     if (future.wait_for(kWaitBound) != std::future_status::ready) {

@@ -151,19 +151,20 @@ TEST(Buffers, ComeBackForTheSameLayoutOnlyOnceLetGoAndFormatsAreShared) {
     std::set<void*> memory;
     {
         const auto first = media.makePCMBuffer(planar, 480);
-        first->setFrameLength(480);
-        first->mutableAudioBufferList().mBuffers[0].mDataByteSize = 7;
         const auto second = media.makePCMBuffer(planar, 480);
         EXPECT_NE(data(second), data(first)) << "never while it is held";
         memory = {data(first), data(second)};
+        second->setFrameLength(480);
+        second->mutableAudioBufferList().mBuffers[0].mDataByteSize = 7;
+        *static_cast<std::uint8_t*>(data(second)) = 7; // what it holds when taken up again
     }
-    const auto again =
-        media.makePCMBuffer(media.makeFormat(CommonFormat::float32, 24000, 2, false), 400);
-    EXPECT_TRUE(memory.count(data(again))) << "the same layout at another rate, with room enough";
-    EXPECT_EQ(again->mutableAudioBufferList().mBuffers[0].mDataByteSize, 1600u) << "taken up anew";
     const auto other =
         media.makePCMBuffer(media.makeFormat(CommonFormat::float32, 48000, 2, true), 4);
     EXPECT_FALSE(memory.count(data(other))) << "never for another layout";
+    const auto again = // found past the one just made in first's place, of another layout
+        media.makePCMBuffer(media.makeFormat(CommonFormat::float32, 24000, 2, false), 400);
+    EXPECT_EQ(*static_cast<std::uint8_t*>(data(again)), 7) << "second's, at another rate";
+    EXPECT_EQ(again->mutableAudioBufferList().mBuffers[0].mDataByteSize, 1600u) << "taken up anew";
     // A buffer of more than 1 MiB is a one-off: a new one, zeroed, takes its place.
     for (const auto& [frames, kept] : {std::pair{262144u, 1}, std::pair{262145u, 0}}) {
         const auto int16 = media.makeFormat(CommonFormat::int16, 48000, 1, true);
