@@ -1,6 +1,5 @@
-// What the unit tests share: bounded waits, a thread-safe log of callback lines, a scratch
-// directory and environment variables that are put back, and the float/byte conversions of the
-// PCM stream.
+// What the unit tests share: bounded waits, a thread-safe log of callback lines, a scratch folder
+// and environment variables put back, and the float/byte conversions of the PCM stream.
 #pragma once
 
 #include "launcher/capture_source.h"
@@ -23,6 +22,8 @@
 namespace tovanel::test {
 
 inline constexpr std::chrono::seconds kWaitBound{20};
+using ::testing::ExitedWithCode;
+using Lines = std::vector<std::string>;
 
 // The value of `future` (a std::future or std::shared_future) once it is ready; a wait longer
 // than kWaitBound ends the test program with a line naming `what`, instead of a hang.

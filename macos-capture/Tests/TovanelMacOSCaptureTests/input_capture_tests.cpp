@@ -13,8 +13,6 @@ namespace tovanel {
 namespace {
 
 using namespace platform;
-using ::testing::ExitedWithCode;
-using Lines = std::vector<std::string>;
 using namespace test; // the shared helpers and the stream's bounds
 
 class InputSource : public ::testing::Test {

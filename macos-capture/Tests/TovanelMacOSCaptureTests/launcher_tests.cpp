@@ -1,6 +1,5 @@
-// Start-up and app mode: the mode from the name and switch, the failure path every source
-// shares, and the supervisor's choices (the integration cases run the built program end to end,
-// the stale-sender pattern against the real pkill among them).
+// Start-up and app mode: the mode from the name and switch, the failure path every source shares,
+// and the supervisor's choices (the integration cases run the program against the real pkill).
 #include "launcher/capture_source.h"
 #include "launcher/entry_point.h"
 #include "launcher/launch_mode.h"

@@ -1,6 +1,5 @@
-// The portable media: which stream descriptions make formats, how PCM and sample buffers lay out
-// their memory, and the converter's decoding, layouts, channels, held-back frames, end of stream
-// and errors.
+// The portable media: which descriptions make formats, how PCM and sample buffers lay out memory,
+// and the converter's decoding, layouts, channels, held-back frames, end of stream and errors.
 #include "platform/portable/converter_status.h"
 #include "platform/portable/media.h"
 #include "platform/portable/sample_buffer.h"

@@ -1,6 +1,5 @@
-// The PCM path: sanitising bit for bit, in its one-pass stereo form at every vector width too, and
-// a sample buffer's way to sanitised interleaved stereo bytes through the target-format branch,
-// the converter and every error of the path.
+// The PCM path: sanitising bit for bit (its one-pass stereo form at every vector width too), and a
+// sample buffer's way to interleaved stereo bytes: target-format branch, converter, every error.
 #include "pcm/sample_conversion.h"
 #include "pcm/sanitize.h"
 #include "sim/sample_buffer.h"

@@ -16,8 +16,6 @@ namespace tovanel {
 namespace {
 
 using namespace platform;
-using ::testing::ExitedWithCode;
-using Lines = std::vector<std::string>;
 using namespace test; // the shared helpers and the stream's bounds
 
 const PlatformError kBoom{"test", -3801, "The user declined TCCs"};

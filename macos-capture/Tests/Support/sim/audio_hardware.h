@@ -1,6 +1,5 @@
-// Simulated audio hardware: a table of devices and default-device settings behind the five
-// property calls. Any call on any property can be made to fail, any value replaced by raw
-// bytes, and every write is recorded.
+// Simulated audio hardware: devices and default-device settings behind the five property calls.
+// Any call on any property can fail, any value be replaced by raw bytes; every write is recorded.
 #pragma once
 
 #include "platform/audio_hardware.h"

@@ -1,6 +1,5 @@
-// Simulated input queues: every call recorded with its argument and able to fail at any
-// occurrence, buffers filled only once enqueued (oldest first), and recorded audio handed to the
-// callback on whichever thread the test delivers from.
+// Simulated input queues: every call recorded with its argument and able to fail at any occurrence;
+// buffers filled only once enqueued (oldest first), handed to the callback on the test's thread.
 #pragma once
 
 #include "platform/audio_queues.h"

@@ -1,6 +1,5 @@
-// Simulated media: the real portable formats, buffers and converter underneath, with each way of
-// making them able to fail, converters that fail or hold everything back, and a record of the
-// converters and buffers made.
+// Simulated media: the real portable formats, buffers and converter, each way of making them able
+// to fail, converters that fail or hold everything back, and a record of what was made.
 #pragma once
 
 #include "platform/portable/media.h"

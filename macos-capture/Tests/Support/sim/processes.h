@@ -1,6 +1,5 @@
-// Simulated processes: launches are recorded and answered with a stand-in child, or refused for an
-// executable the test names; the test ends a child by calling its termination handler.
-// Pipes are real, so a writer has somewhere to write.
+// Simulated processes: launches recorded and answered with a stand-in child, or refused for a named
+// executable; the test ends a child through its termination handler. Pipes are real.
 #pragma once
 
 #include "platform/posix/processes.h"

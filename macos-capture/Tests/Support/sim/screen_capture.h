@@ -1,6 +1,5 @@
-// Simulated screen-capture service: content requests and stream starts that the test answers,
-// adding an output that fails per type on demand, sample buffers delivered on the queues the
-// outputs were registered with, and a log of every call in order.
+// Simulated screen-capture service: content requests and stream starts the test answers, outputs
+// failing per type on demand, sample buffers on the outputs' queues, and a log of every call.
 #pragma once
 
 #include "platform/screen_capture.h"

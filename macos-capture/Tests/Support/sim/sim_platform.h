@@ -33,9 +33,8 @@ struct SimPlatform {
     SimAudioQueues audioQueues;
     SimCapturePermission capturePermission;
 
-    // Makes a fresh platform and installs it, with `realDispatch` instead of the simulated one
-    // when given. Platforms are never destroyed, so a thread that outlives its test never reaches
-    // a destroyed one.
+    // Makes and installs a fresh platform (with `realDispatch` if given). Platforms are never
+    // destroyed, so a thread that outlives its test never reaches a destroyed one.
     static SimPlatform& installFresh(platform::Dispatch* realDispatch = nullptr) {
         static std::mutex mutex;
         static platform::NeverDestroyed<std::list<SimPlatform>> made;
