@@ -1,4 +1,4 @@
-// tovanel_signal: test signals and checks, plain C++. Exits 0 done, 1 failed or cut off, 2 misused.
+// tovanel_signal: test signals and checks in plain C++; exits 0 done, 1 failed, 2 misused, 3 lost.
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -109,9 +109,18 @@ int checkNumbered(const Args& args) {
     if (fault.empty() && numbered < minimum) {
         fault = ": fewer than " + std::to_string(minimum) + " numbered frames";
     }
+    // Lost by the server: the witness (a recorder beside ours) lacks it too, after the one before.
+    bool lost = !fault.empty() && numbered > 0 && args.contains("--witness"), before = false;
+    forEachFrame(lost ? args.at("--witness") : "/dev/null", [&](const float* s, u64) {
+        const long long index = decode(s[1]) << 16 | decode(s[0]);
+        before = before || index + 1 == expected;
+        lost = lost && index != expected;
+    });
+    lost = lost && before;
+    fault += lost ? " (the server lost it: the witness lacks it too)" : "";
     std::printf("numbered %s frames=%llu leading_silence=%lld numbered=%lld first_index=%lld%s\n",
                 fault.empty() ? "pass" : "FAIL", frames, silence, numbered, first, fault.c_str());
-    return fault.empty() ? 0 : 1;
+    return lost ? 3 : fault.empty() ? 0 : 1;
 }
 
 int stats(const Args& args) {
@@ -154,10 +163,11 @@ int main(int argc, char** argv) {
     try {
         return command == "tone"       ? tone(parse(argc, argv, 1, " --frequency --level --wav "))
                : command == "numbered" ? numbered(parse(argc, argv, 1, " --start "))
-               : command == "check-numbered" ? checkNumbered(parse(argc, argv, 1, " --min-frames "))
-               : command == "stats"          ? stats(parse(argc, argv, 1))
-               : command == "wav"            ? wav(parse(argc, argv, 2))
-                                             : throw Error("unknown command '" + command + "'");
+               : command == "check-numbered"
+                   ? checkNumbered(parse(argc, argv, 1, " --min-frames --witness "))
+               : command == "stats" ? stats(parse(argc, argv, 1))
+               : command == "wav"   ? wav(parse(argc, argv, 2))
+                                    : throw Error("unknown command '" + command + "'");
     } catch (const std::exception& error) {
         std::fprintf(stderr, "tovanel_signal: %s\n", error.what());
     }
