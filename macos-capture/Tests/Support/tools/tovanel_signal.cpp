@@ -85,7 +85,7 @@ long long decode(float sample) { // the code a sample carries (sample * 2^17 is 
     return c >= 0 && c <= 65535 && c == std::floor(c) ? (long long)c : -1;
 }
 
-// Silence may lead (recording starts first), then each frame bears the next index; faults named.
+// Silence may lead on a channel or both (ports link one by one), then each frame bears its index.
 int checkNumbered(const Args& args) {
     const auto minimum = (long long)number(args, "--min-frames", "1", 0, 0x1p52, true);
     long long silence = 0, numbered = 0, first = -1, expected = 0;
@@ -94,7 +94,7 @@ int checkNumbered(const Args& args) {
         const bool silent = s[0] == 0 && s[1] == 0;
         const long long low = decode(s[0]), high = decode(s[1]);
         const long long index = low < 0 || high < 0 ? -1 : high << 16 | low;
-        if (!fault.empty() || (numbered == 0 && silent)) {
+        if (!fault.empty() || (numbered == 0 && (s[0] == 0 || s[1] == 0))) {
             silence += fault.empty();
         } else if (index < 0 || (numbered > 0 && index != expected)) {
             fault = " at_frame=" + std::to_string(frame) + ": " +
