@@ -85,23 +85,23 @@ long long decode(float sample) { // the code a sample carries (sample * 2^17 is 
     return c >= 0 && c <= 65535 && c == std::floor(c) ? (long long)c : -1;
 }
 
-// Silence may lead on a channel or both (ports link one by one), then each frame bears its index.
+// Silence may lead (on one channel too: ports link one by one); frames in order count past a fault.
 int checkNumbered(const Args& args) {
     const auto minimum = (long long)number(args, "--min-frames", "1", 0, 0x1p52, true);
-    long long silence = 0, numbered = 0, first = -1, expected = 0;
+    long long silence = 0, numbered = 0, first = -1, expected = 0, due = 0;
     std::string fault;
     const u64 frames = forEachFrame(args.at("0"), [&](const float* s, u64 frame) {
-        const bool silent = s[0] == 0 && s[1] == 0;
         const long long low = decode(s[0]), high = decode(s[1]);
         const long long index = low < 0 || high < 0 ? -1 : high << 16 | low;
-        if (!fault.empty() || (numbered == 0 && (s[0] == 0 || s[1] == 0))) {
-            silence += fault.empty();
-        } else if (index < 0 || (numbered > 0 && index != expected)) {
+        if (numbered == 0 && (s[0] == 0 || s[1] == 0)) {
+            silence += 1;
+        } else if (fault.empty() && (index < 0 || (numbered > 0 && index != expected))) {
             fault = " at_frame=" + std::to_string(frame) + ": " +
                     (index >= 0 ? "index " + std::to_string(index)
-                                : std::string(silent ? "silence" : "no index")) +
-                    " where index " + std::to_string(expected) + " was due";
-        } else {
+                                : std::string(s[0] == 0 && s[1] == 0 ? "silence" : "no index")) +
+                    " where index " + std::to_string(due = expected) + " was due";
+        }
+        if (index >= 0 && (numbered == 0 || index >= expected)) {
             first = numbered++ == 0 ? index : first;
             expected = (index + 1) & 0xFFFFFFFF;
         }
@@ -110,11 +110,11 @@ int checkNumbered(const Args& args) {
         fault = ": fewer than " + std::to_string(minimum) + " numbered frames";
     }
     // Lost by the server: the witness (a recorder beside ours) lacks it too, after the one before.
-    bool lost = !fault.empty() && numbered > 0 && args.contains("--witness"), before = false;
+    bool lost = !fault.empty() && due > 0 && args.contains("--witness"), before = false;
     forEachFrame(lost ? args.at("--witness") : "/dev/null", [&](const float* s, u64) {
         const long long index = decode(s[1]) << 16 | decode(s[0]);
-        before = before || index + 1 == expected;
-        lost = lost && index != expected;
+        before = before || index + 1 == due;
+        lost = lost && index != due;
     });
     lost = lost && before;
     fault += lost ? " (the server lost it: the witness lacks it too)" : "";
